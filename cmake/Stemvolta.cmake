@@ -30,8 +30,11 @@ function(stemvolta_tests folder)
     string(REPLACE "/" "_" target ${folder})
     set(target ${target}_tests)
   endif()
-  add_executable(${target} ${sources})
-  target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  # The allocation counter replaces global operator new: linked as an object
+  # into every test program so that the replacement is always taken.
+  file(GLOB support CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/support/*.cpp)
+  add_executable(${target} ${sources} ${support})
+  target_link_libraries(${target} PRIVATE ${ARG_DEPS} toolkit GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
   target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${target} PRIVATE STEMVOLTA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(${target} WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} DISCOVERY_TIMEOUT 60)

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <utility>
 
-KIT_HeapBuf::~KIT_HeapBuf() { Release(); }
+KIT_HeapBuf::~KIT_HeapBuf() {
+    Release();
+}
 
 KIT_HeapBuf::KIT_HeapBuf(KIT_HeapBuf&& other) noexcept
     : mBuffer(other.mBuffer), mAllocated(other.mAllocated), mUsed(other.mUsed),

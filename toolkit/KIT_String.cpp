@@ -9,7 +9,9 @@ const char* KIT_String::Get() const {
     return text ? text : "";
 }
 
-int KIT_String::GetLength() const { return static_cast<int>(std::strlen(Get())); }
+int KIT_String::GetLength() const {
+    return static_cast<int>(std::strlen(Get()));
+}
 
 int KIT_String::TakenLength(const char* text, int maxLength) {
     if (!text) return 0;

@@ -70,7 +70,9 @@ public:
         return data + index;
     }
 
-    void CopyFrom(const KIT_TypedBuf& other, bool exact = false) { mBuf.CopyFrom(other.mBuf, exact); }
+    void CopyFrom(const KIT_TypedBuf& other, bool exact = false) {
+        mBuf.CopyFrom(other.mBuf, exact);
+    }
 
 private:
     static void Fill(T* dst, const T* src, int n) {

@@ -1,5 +1,6 @@
-#include "toolkit/KIT_Alloc.h"
 #include "toolkit/KIT_HeapBuf.h"
+#include "tests/support/AllocCounter.h"
+#include "toolkit/KIT_Alloc.h"
 #include "toolkit/KIT_String.h"
 #include "toolkit/KIT_TypedBuf.h"
 
@@ -14,8 +15,8 @@ namespace {
 
 struct GrowthCase {
     int granularity;
-    int first;   // first resize
-    int second;  // then resize to this (-1: none)
+    int first;  // first resize
+    int second; // then resize to this (-1: none)
     int expectAllocated;
 };
 
@@ -32,14 +33,13 @@ TEST_P(HeapBufGrowth, AllocatesByTheRule) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, HeapBufGrowth,
-    ::testing::Values(GrowthCase{4096, 8, -1, 4000},          // small: one granule
-                      GrowthCase{4096, 8, 5000, 8096},        // medium
-                      GrowthCase{4096, 100000, -1, 147360},   // large
+    ::testing::Values(GrowthCase{4096, 8, -1, 4000},            // small: one granule
+                      GrowthCase{4096, 8, 5000, 8096},          // medium
+                      GrowthCase{4096, 100000, -1, 147360},     // large
                       GrowthCase{4096, 10000000, -1, 14192544}, // g clamped to 4 MiB
-                      GrowthCase{128, 2, -1, 130},            // string granularity
-                      GrowthCase{128, 1, -1, 129},
-                      GrowthCase{128, 2, 200, 328},
-                      GrowthCase{4096, 8, 0, 0}));            // resize to 0 frees
+                      GrowthCase{128, 2, -1, 130},              // string granularity
+                      GrowthCase{128, 1, -1, 129}, GrowthCase{128, 2, 200, 328},
+                      GrowthCase{4096, 8, 0, 0})); // resize to 0 frees
 
 TEST(HeapBuf, ShrinkRule) {
     KIT_HeapBuf b;
@@ -89,8 +89,12 @@ TEST(HeapBuf, ExactCopyTakesConfiguration) {
 
 // Allocation failure injection: while gFail is set every allocation fails.
 bool gFail = false;
-void* FailingMalloc(size_t n) { return gFail ? nullptr : std::malloc(n); }
-void* FailingRealloc(void* p, size_t n) { return gFail ? nullptr : std::realloc(p, n); }
+void* FailingMalloc(size_t n) {
+    return gFail ? nullptr : std::malloc(n);
+}
+void* FailingRealloc(void* p, size_t n) {
+    return gFail ? nullptr : std::realloc(p, n);
+}
 
 class AllocFailure : public ::testing::Test {
 protected:
@@ -198,6 +202,16 @@ TEST(String, SelfAppendWhileGrowing) {
     KIT_String t("abcdef");
     t.SetAt(1, t.Get() + 3, 2, 0);
     EXPECT_STREQ(t.Get(), "ade");
+}
+
+TEST(TypedBuf, ResizeWithinAllocationDoesNotAllocate) {
+    KIT_TypedBuf<double> b;
+    b.Resize(1000);
+    testsupport::AllocCounter counter;
+    for (int i = 0; i < 100; ++i) b.Resize(i % 2 ? 900 : 1000);
+    EXPECT_EQ(counter.Count(), 0);
+    b.Resize(100000);
+    EXPECT_EQ(counter.Count(), 1);
 }
 
 } // namespace
