@@ -1,0 +1,32 @@
+#pragma once
+// Fades in the first block after a restart: once armed, the first half of
+// the next block of every channel is multiplied by the rising half of a Hann
+// window the length of the block, so playback resumes without a click.
+#include "toolkit/KIT_TypedBuf.h"
+
+#include <vector>
+
+class SecureRestarter {
+public:
+    // Armed at construction: the very first block is faded in.
+    SecureRestarter() = default;
+    virtual ~SecureRestarter() = default;
+    SecureRestarter(const SecureRestarter&) = delete;
+    SecureRestarter& operator=(const SecureRestarter&) = delete;
+
+    // [audio thread] no allocation, no locks.
+    void Arm() { mArmed = true; }
+    bool IsArmed() const { return mArmed; }
+
+    // [audio thread] When armed, fades in samples 0 .. n/2 - 1 of every
+    // channel whose length equals the first channel's, n (channels of another
+    // length and blocks shorter than 2 are left alone). Any non-empty list
+    // disarms; an empty list changes nothing. Allocates only when a block
+    // longer than every earlier armed block arrives.
+    void Process(std::vector<KIT_TypedBuf<double>>& channels);
+
+private:
+    bool mArmed = true;
+    int mWindowLength = -1;
+    KIT_TypedBuf<double> mWindow; // Hann window of mWindowLength samples
+};
