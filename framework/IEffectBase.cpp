@@ -272,6 +272,10 @@ void IEffectBase::SetInputChannelConnections(int first, int count, bool connecte
 void IEffectBase::SetOutputChannelConnections(int first, int count, bool connected) {
     FW_TRACE();
     SetChannelConnections(mOutChannels, first, count, connected);
+    if (connected || first < 0) return;
+    // The host may free a disconnected channel's buffer: forget it.
+    for (int i = first; i - first < count && i < NOutChannels(); ++i)
+        mOutChannels.Get(i)->mHostOutput = nullptr;
 }
 
 void IEffectBase::AttachInputBuffers(int first, int count, float** hostInputs, int nFrames) {
@@ -303,9 +307,13 @@ void IEffectBase::AttachOutputBuffers(int first, int count, float** hostOutputs)
     }
 }
 
-void IEffectBase::WriteHostOutput(const OutChannel& channel, int nFrames) {
+void IEffectBase::WriteHostOutput(OutChannel& channel, int nFrames) {
     FW_TRACE();
     float* dst = channel.mHostOutput;
+    // A host buffer holds for one block only: a later block that does not
+    // attach this channel again must not write into a buffer the host has
+    // since reused or freed.
+    channel.mHostOutput = nullptr;
     // The processing may have re-pointed or cleared the slot; the scratch
     // buffer stands in for a cleared one.
     const double* src = *channel.mSlot ? *channel.mSlot : channel.mScratch.Get();
@@ -318,7 +326,7 @@ void IEffectBase::ProcessBuffers(int nFrames) {
     nFrames = ClampFrames(nFrames);
     ProcessDoubleReplacing(mInData.Get(), mOutData.Get(), nFrames);
     for (int i = 0; i < NOutChannels(); ++i) {
-        const OutChannel* channel = mOutChannels.Get(i);
+        OutChannel* channel = mOutChannels.Get(i);
         if (channel->mConnected) WriteHostOutput(*channel, nFrames);
     }
 }
@@ -330,14 +338,14 @@ void IEffectBase::PassThroughBuffers(int nFrames) {
     const InChannel* first = mInChannels.Get(0);
     for (int i = 0; i < NOutChannels(); ++i) {
         OutChannel* out = mOutChannels.Get(i);
-        double* dst = out->mScratch.Get();
-        if (!out->mConnected || !dst) continue;
+        if (!out->mConnected) continue;
+        double* dst = out->mScratch.Get(); // null only at block size 0
         const InChannel* in = mInChannels.Get(i);
         if (!in || !in->mConnected) in = first;
         const double* src = in && in->mConnected ? in->mScratch.Get() : nullptr;
-        if (src)
+        if (dst && src)
             std::memcpy(dst, src, bytes);
-        else
+        else if (dst)
             std::memset(dst, 0, bytes);
         *out->mSlot = dst;
         WriteHostOutput(*out, nFrames);

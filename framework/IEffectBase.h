@@ -39,8 +39,9 @@ public:
     };
 
     // Invariant for both channel records: mSlot points at this channel's entry
-    // of the pointer array, and that entry points at mScratch's data (null
-    // while the block size is 0) except while ProcessDoubleReplacing runs.
+    // of the pointer array. Every attach and SetBlockSize point that entry at
+    // mScratch's data (null while the block size is 0); ProcessDoubleReplacing
+    // may re-point or clear entries until the next attach.
     struct InChannel {
         bool mConnected = false;
         double** mSlot = nullptr;
@@ -52,7 +53,7 @@ public:
     struct OutChannel {
         bool mConnected = false;
         double** mSlot = nullptr;
-        float* mHostOutput = nullptr; // the host's buffer of this block
+        float* mHostOutput = nullptr; // the host's buffer of this block, else null
         KIT_TypedBuf<double> mScratch;
         KIT_String mLabel;
     };
@@ -81,15 +82,21 @@ public:
     virtual void OnGUIOpen() {}
     virtual void OnGUIClose() {}
     virtual void OnIdle() {}
+    // [host thread] the default only takes the mutex.
     virtual void OnActivate(bool active);
+    // [audio thread] the default passes the message on to SendMidiMsg.
     virtual void ProcessMidiMsg(IMidiMsg* msg);
     virtual void ProcessSysEx(ISysEx* msg) {}
     // Writes the empty name into name (nameSize bytes) and returns false.
     virtual bool MidiNoteName(int noteNumber, char* name, int nameSize);
+    // [host thread] the default writes SerializeParams' chunk.
     virtual bool SerializeState(ByteChunk* chunk);
-    // Returns the position after the state, -1 for a truncated chunk.
+    // [host thread] returns the position after the state, -1 for a truncated chunk.
     virtual int UnserializeState(ByteChunk* chunk, int startPos);
-    // state: one double per parameter from index startPos on.
+    // [host thread] state: one double per parameter from index startPos on.
+    // True when every value equals the parameter's in single precision (within
+    // 1e-5); true with no parameters; false for a null state or startPos < 0
+    // when there are parameters.
     virtual bool CompareState(const double* state, int startPos);
     virtual void OnWindowResize() {}
     virtual void OnHostIdentified() {}
@@ -111,11 +118,15 @@ public:
     virtual int GetAPI() { return mAPI; }
     virtual void ResizeGraphics(int w, int h) = 0;
     virtual void HostSpecificInit() {}
-    // Takes ownership of graphics (null: nothing); the destructor deletes it.
+    // [main thread] under the mutex. Takes ownership of graphics (null:
+    // nothing); a context attached before is deleted, and so is this one by
+    // the destructor.
     virtual void AttachGraphics(IGraphics* graphics);
+    // [host thread] latency in samples.
     virtual void SetLatency(int samples);
     virtual bool SendMidiMsg(IMidiMsg* msg) = 0;
     virtual bool SendSysEx(ISysEx* msg) { return false; }
+    // [host thread] pushes every parameter's value into the attached context.
     virtual void RedrawParamControls();
     virtual void PresetsChangedByHost() {}
     // [host thread] may allocate: resizes and zeroes every channel's scratch
@@ -175,7 +186,8 @@ public:
     bool IsInputChannelConnected(int i) const;
     bool IsOutputChannelConnected(int i) const;
     // Channels first .. first + count - 1 that exist; a disconnected channel's
-    // slot points back at its scratch buffer.
+    // slot points back at its scratch buffer, and a disconnected output
+    // forgets its host buffer.
     void SetInputChannelConnections(int first, int count, bool connected);
     void SetOutputChannelConnections(int first, int count, bool connected);
 
@@ -185,7 +197,9 @@ public:
     // clamped into [0, block size].
     void AttachInputBuffers(int first, int count, float** hostInputs, int nFrames);
     // [audio thread] no allocation. Takes the next host pointer as the host
-    // output of each connected channel of the range.
+    // output of each connected channel of the range, for the next
+    // ProcessBuffers or PassThroughBuffers only (an output not attached for a
+    // block is not written).
     void AttachOutputBuffers(int first, int count, float** hostOutputs);
     // [audio thread] no allocation. ProcessDoubleReplacing over the pointer
     // arrays, then each connected output to its host buffer. nFrames is
@@ -218,9 +232,9 @@ public:
     // Every parameter's value as a double, in index order.
     bool SerializeParams(ByteChunk* chunk);
     // Restores the values from startPos on, each clamped into its range; a
-    // parameter the chunk is too short for keeps its value. Calls OnParamChange
-    // for every parameter. Returns the position after the values, -1 when the
-    // chunk was too short.
+    // parameter the chunk is too short for, or whose stored value is not a
+    // number, keeps its value. Calls OnParamChange for every parameter.
+    // Returns the position after the values, -1 when the chunk was too short.
     int UnserializeParams(ByteChunk* chunk, int startPos);
 
     int NPresets() const { return mPresets.GetSize(); }
@@ -258,7 +272,8 @@ private:
     // Clamps nFrames into [0, block size].
     int ClampFrames(int nFrames) const;
     // Converts an output channel's block to its host buffer.
-    static void WriteHostOutput(const OutChannel& channel, int nFrames);
+    // The host buffer is forgotten afterwards.
+    static void WriteHostOutput(OutChannel& channel, int nFrames);
     // "user preset N", N one above the number of slots already so named.
     void MakeDefaultUserPresetName(char* out, int outSize) const;
     // Appends the current state to the preset's (cleared) chunk.

@@ -54,7 +54,7 @@ int IEffectBase::UnserializeParams(ByteChunk* chunk, int startPos) {
 
 bool IEffectBase::CompareState(const double* state, int startPos) {
     FW_TRACE();
-    if (!state) return NParams() == 0;
+    if (!state || startPos < 0) return NParams() == 0;
     for (int i = 0; i < NParams(); ++i) {
         const float current = static_cast<float>(GetParam(i)->Value());
         const float stored = static_cast<float>(state[startPos + i]);

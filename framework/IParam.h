@@ -27,9 +27,9 @@ public:
     IParam(const IParam&) = delete;
     IParam& operator=(const IParam&) = delete;
 
-    // The Init calls set the type only while it is still kTypeNone, so a bool
-    // keeps kTypeBool through the InitInt and InitDouble calls it makes.
-    // Null texts count as empty.
+    // [construction] allocates (display texts). The Init calls set the type
+    // only while it is still kTypeNone, so a bool keeps kTypeBool through the
+    // InitInt and InitDouble calls it makes. Null texts count as empty.
     void InitBool(const char* name, bool defaultValue, const char* label = "",
                   const char* group = "");
     // Values 0 .. count - 1; the caller adds the texts with SetDisplayText.
@@ -43,14 +43,16 @@ public:
                     double step, const char* label = "", const char* group = "",
                     double shape = 1.0);
 
-    // Appends a text for value; an earlier text for the same value wins lookups.
+    // [construction] allocates. Appends a text for value; an earlier text for
+    // the same value wins lookups.
     void SetDisplayText(int value, const char* text);
     // Ignores 0.
     void SetShape(double shape);
     // Stores value as given, without clamping.
     void Set(double value) { mValue = value; }
-    // Non-double types round to the step; the result is clamped at max only
-    // (n is not clamped, so n < 0 can go below min).
+    // [any thread, under the plug-in mutex] no allocation. Non-double types
+    // round to the step; the result is clamped at max only (n is not
+    // clamped, so n < 0 can go below min).
     void SetNormalized(double normalized);
 
     // Value clamped into [min, max], mapped through the inverse shape to [0, 1].
@@ -61,13 +63,15 @@ public:
     double GetNonNormalized(double normalized) const;
 
     double Value() const { return mValue; }
-    // The value read as decibels, as an amplitude factor.
+    // [audio thread] no allocation, no locks. The value read as decibels, as
+    // an amplitude factor: exp(value * ln(10) / 20).
     double DBToAmp() const;
 
-    // Writes the text shown to the host for value (plain, or normalised when
-    // normalized) into out, at most outSize bytes with the NUL (nothing when
-    // out is null or outSize < 1). With withDisplayText a non-empty display
-    // text for the value (truncated to int) is written instead of the number.
+    // [host thread] no allocation. Writes the text shown to the host for
+    // value (plain, or normalised when normalized) into out, at most outSize
+    // bytes with the NUL (nothing when out is null or outSize < 1). With
+    // withDisplayText a non-empty display text for the value (truncated to
+    // int) is written instead of the number.
     void GetDisplayForHost(double value, bool normalized, char* out, int outSize,
                            bool withDisplayText = true) const;
 

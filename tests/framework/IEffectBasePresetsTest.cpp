@@ -92,6 +92,8 @@ TEST_F(IEffectBaseState, CompareStateInSinglePrecision) {
     EXPECT_TRUE(plug.CompareState(state, 2));
     state[2 + 5] += 0.01;
     EXPECT_FALSE(plug.CompareState(state, 2));
+    EXPECT_FALSE(plug.CompareState(state + 2, -2)) << "no read before the state";
+    EXPECT_FALSE(plug.CompareState(nullptr, 0));
     TestEffect none("1-1-0");
     EXPECT_TRUE(none.CompareState(state, 0));
 }

@@ -176,6 +176,38 @@ TEST_F(IEffectBaseBuffers, HostArrayConsumedOnlyByConnectedChannels) {
     for (int s = 0; s < kFrames; ++s) EXPECT_EQ(out[0][s], in[0][s]);
 }
 
+// A host buffer is written in the block it was attached for only: an output
+// that a later block does not attach, or that was disconnected since its
+// buffer was attached, must not write into the host's old buffer.
+TEST_F(IEffectBaseBuffers, HostOutputsHoldForOneBlock) {
+    plug.SetInputChannelConnections(0, 2, true);
+    plug.SetOutputChannelConnections(0, 2, true);
+    struct {
+        const char* what;
+        bool bypass, reconnect;
+    } cases[] = {{"not attached after a processed block", false, false},
+                 {"not attached after a bypassed block", true, false},
+                 {"disconnected and connected again", false, true}};
+    for (const auto& c : cases) {
+        Attach(2, 2); // the host hands out[1] to output 1
+        if (c.reconnect) {
+            plug.SetOutputChannelConnections(1, 1, false);
+            plug.SetOutputChannelConnections(1, 1, true);
+        } else {
+            c.bypass ? plug.PassThroughBuffers(kFrames) : plug.ProcessBuffers(kFrames);
+            ASSERT_EQ(out[1][0], in[1][0]) << c.what;
+        }
+        for (float& v : out[1]) v = 777.0f;
+        float* ins[2] = {in[0], in[1]};
+        float* outs[1] = {out[0]};
+        plug.AttachInputBuffers(0, 2, ins, kFrames);
+        plug.AttachOutputBuffers(0, 1, outs); // output 1 is not attached
+        c.bypass ? plug.PassThroughBuffers(kFrames) : plug.ProcessBuffers(kFrames);
+        EXPECT_EQ(out[0][2], in[0][2]) << c.what;
+        for (int s = 0; s < kFrames; ++s) ASSERT_EQ(out[1][s], 777.0f) << c.what;
+    }
+}
+
 TEST_F(IEffectBaseBuffers, SetBlockSizeZeroesOnlyOnChange) {
     plug.SetInputChannelConnections(0, 2, true);
     plug.SetOutputChannelConnections(0, 2, true);
@@ -189,7 +221,10 @@ TEST_F(IEffectBaseBuffers, SetBlockSizeZeroesOnlyOnChange) {
     EXPECT_EQ(plug.GetBlockSize(), 2 * kFrames);
     for (auto& o : out)
         for (float& v : o) v = 777.0f;
-    plug.ProcessBuffers(kFrames); // nothing attached since: zeroed scratch
+    // No input attached since: the processing reads the zeroed scratch.
+    float* outs[2] = {out[0], out[1]};
+    plug.AttachOutputBuffers(0, 2, outs);
+    plug.ProcessBuffers(kFrames);
     EXPECT_EQ(out[0][3], 0.0f);
     EXPECT_EQ(out[1][3], 0.0f);
     Attach(2, 2);
@@ -208,7 +243,11 @@ TEST_F(IEffectBaseBuffers, FramesAboveBlockSizeAreCut) {
     plug.ProcessBuffers(4 * kFrames);
     EXPECT_EQ(bigOut[kFrames - 1], 1.0f);
     EXPECT_EQ(bigOut[kFrames], 777.0f);
+    bigOut[kFrames - 1] = 777.0f;
+    plug.AttachInputBuffers(0, 2, ins, 4 * kFrames);
+    plug.AttachOutputBuffers(0, 2, outs);
     plug.PassThroughBuffers(4 * kFrames);
+    EXPECT_EQ(bigOut[kFrames - 1], 1.0f);
     EXPECT_EQ(bigOut[kFrames], 777.0f);
 }
 
@@ -250,6 +289,37 @@ TEST(IEffectBase, ClearedEntriesAreRestoredByTheNextAttach) {
     }
     EXPECT_EQ(out1[3], 0.0f);
     EXPECT_EQ(out0[3], 4.0f);
+}
+
+// Before the host sets a block size there is no scratch memory: the
+// processing sees only null entries and zero frames, and no host buffer is
+// written.
+TEST(IEffectBase, BeforeTheBlockSizeNothingIsProcessed) {
+    class Probe : public TestEffect {
+    public:
+        Probe() : TestEffect("1-1-0 2-2-0") {}
+        void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override {
+            ++mCalls;
+            mFrames = nFrames;
+            for (int i = 0; i < 2; ++i)
+                mNonNull += (inputs[i] != nullptr) + (outputs[i] != nullptr);
+        }
+        int mCalls = 0, mFrames = -1, mNonNull = 0;
+    } plug;
+    plug.SetInputChannelConnections(0, 2, true);
+    plug.SetOutputChannelConnections(0, 2, true);
+    float in[4] = {1, 2, 3, 4}, out0[4] = {7, 7, 7, 7}, out1[4] = {7, 7, 7, 7};
+    float* ins[2] = {in, in};
+    float* outs[2] = {out0, out1};
+    for (bool bypass : {false, true}) {
+        plug.AttachInputBuffers(0, 2, ins, 4);
+        plug.AttachOutputBuffers(0, 2, outs);
+        bypass ? plug.PassThroughBuffers(4) : plug.ProcessBuffers(4);
+    }
+    EXPECT_EQ(plug.mCalls, 1);
+    EXPECT_EQ(plug.mFrames, 0);
+    EXPECT_EQ(plug.mNonNull, 0);
+    for (int s = 0; s < 4; ++s) EXPECT_EQ(out0[s] + out1[s], 14.0f);
 }
 
 TEST_F(IEffectBaseBuffers, AudioPathAllocatesNothing) {
@@ -305,9 +375,9 @@ TEST(IEffectBase, SetParameterFromGUISetsInformsThenNotifies) {
     plug.GetParam(1)->InitDouble("Level", 0, 0, 100, 0.1);
     plug.SetParameterFromGUI(1, 0.25);
     EXPECT_EQ(plug.GetParam(1)->Value(), 25.0);
-    // The change handler logs the value it sees: set before both calls.
-    EXPECT_EQ(plug.mLog,
-              std::vector<std::string>({"Inform 1 0.250000", "OnParamChange 1 25.000000"}));
+    // Both calls log the value they see: set before either of them.
+    EXPECT_EQ(plug.mLog, std::vector<std::string>(
+                             {"Inform 1 0.250000 25.000000", "OnParamChange 1 25.000000"}));
     plug.mLog.clear();
     plug.SetParameterFromGUI(5, 0.5);
     EXPECT_TRUE(plug.mLog.empty());

@@ -21,7 +21,9 @@ public:
     void PrepareGUIResize() override {}
     void BeginInformHostOfParamChange(int idx) override {}
     void InformHostOfParamChange(int idx, double normalized) override {
-        mLog.push_back("Inform " + std::to_string(idx) + " " + std::to_string(normalized));
+        // With the value the parameter holds at the time.
+        mLog.push_back("Inform " + std::to_string(idx) + " " + std::to_string(normalized) + " " +
+                       std::to_string(GetParam(idx)->Value()));
     }
     void EndInformHostOfParamChange(int idx) override {}
     void InformHostOfProgramChange() override {}
