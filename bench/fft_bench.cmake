@@ -1,0 +1,13 @@
+# FFTW3 is the yardstick of this benchmark only; nothing else links it.
+find_package(PkgConfig QUIET)
+if(PkgConfig_FOUND)
+  pkg_check_modules(FFTW3 QUIET IMPORTED_TARGET fftw3)
+endif()
+if(FFTW3_FOUND)
+  target_link_libraries(fft_bench PRIVATE PkgConfig::FFTW3)
+else()
+  find_library(FFTW3_LIBRARY fftw3 REQUIRED)
+  find_path(FFTW3_INCLUDE_DIR fftw3.h REQUIRED)
+  target_include_directories(fft_bench PRIVATE ${FFTW3_INCLUDE_DIR})
+  target_link_libraries(fft_bench PRIVATE ${FFTW3_LIBRARY})
+endif()
