@@ -1,0 +1,126 @@
+#!/usr/bin/python3
+"""tools/train/make_dataset.py: layout, sums, determinism and split hygiene."""
+
+import filecmp
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import numpy as np
+import soundfile as sf
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+TOOL = os.path.join(ROOT, "tools", "train", "make_dataset.py")
+sys.path.insert(0, os.path.join(ROOT, "tools", "train"))
+import dataset_music as music  # noqa: E402
+import dataset_render as render  # noqa: E402
+import make_dataset  # noqa: E402
+
+
+def run_tool(*args):
+    return subprocess.run([sys.executable, TOOL, *args], capture_output=True, text=True)
+
+
+class SmokeDataset(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.out = os.path.join(cls.tmp.name, "a")
+        cls.done = run_tool(cls.out, "--smoke", "--jobs", "2")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def test_layout_lengths_and_mixture_is_the_sum(self):
+        self.assertEqual(self.done.returncode, 0, self.done.stderr)
+        for split in ("train", "test"):
+            with open(os.path.join(self.out, split, "Tracks.txt")) as f:
+                tracks = f.read().split()
+            self.assertEqual(tracks, ["song-0000"])
+            mix, rate = sf.read(os.path.join(self.out, split, "Mixtures", tracks[0],
+                                             "mixture.wav"))
+            self.assertEqual(rate, 44100)
+            self.assertEqual(mix.shape, (6 * 44100, 2))
+            total = np.zeros_like(mix)
+            for stem in ("vocals", "bass", "drums", "other"):
+                x, r = sf.read(os.path.join(self.out, split, "Sources", tracks[0], stem + ".wav"))
+                self.assertEqual((r, x.shape), (44100, mix.shape), stem)
+                if stem in ("bass", "other"):  # always played
+                    self.assertGreater(np.max(np.abs(x)), 1e-3, f"{split} {stem} is silent")
+                total += x
+            # Five 16-bit files, each rounded on its own: a few steps at most.
+            self.assertLess(np.max(np.abs(total - mix)), 6 * 2.0 ** -15)
+            self.assertLessEqual(np.max(np.abs(mix)), 1.0)
+        with open(os.path.join(self.out, "README.txt")) as f:
+            self.assertIn("CC BY 4.0", f.read())
+
+    def test_same_seed_gives_the_same_files(self):
+        again = os.path.join(self.tmp.name, "b")
+        done = run_tool(again, "--smoke", "--jobs", "1")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        for split in ("train", "test"):
+            for sub, name in (("Mixtures", "mixture.wav"), ("Sources", "drums.wav"),
+                              ("Sources", "vocals.wav")):
+                a = os.path.join(self.out, split, sub, "song-0000", name)
+                b = os.path.join(again, split, sub, "song-0000", name)
+                self.assertTrue(filecmp.cmp(a, b, shallow=False), f"{split} {name}")
+
+    def test_bad_arguments_are_refused(self):
+        for bad in (["--jobs", "0"], ["--train", "-1"], ["--min-seconds", "9", "--max-seconds", "5"]):
+            with self.subTest(bad):
+                done = run_tool(os.path.join(self.tmp.name, "c"), *bad)
+                self.assertEqual(done.returncode, 2)
+
+
+class SplitsAndSources(unittest.TestCase):
+    def test_splits_share_no_instrument_kit_or_voice(self):
+        train, test = make_dataset.INSTRUMENTS["train"], make_dataset.INSTRUMENTS["test"]
+        for key in ("bass", "other", "voice_programs", "gm_kits", "kits", "perc_kits",
+                    "languages", "male", "female"):
+            with self.subTest(key):
+                self.assertFalse(set(train[key]) & set(test[key]))
+                self.assertTrue(test[key] or key == "perc_kits")
+        self.assertFalse(set(train["other"]) & set(train["bass"] + train["voice_programs"]))
+        self.assertFalse(test["recordings"])
+
+    def test_every_drum_kit_loads_and_sounds(self):
+        # Some kits use the older layout with one <filename> per instrument.
+        rng = np.random.default_rng(5)
+        song = music.plan_song(rng, 1, 4.0)
+        hits = music.drum_pattern(song, rng)
+        for split in ("train", "test"):
+            for kit in make_dataset.INSTRUMENTS[split]["kits"]:
+                with self.subTest(kit):
+                    roles = render.load_kit_index(kit)
+                    self.assertIn("kick", roles)
+                    self.assertIn("snare", roles)
+                    out = render.render_kit(kit, hits, 4 * render.RATE, rng)
+                    self.assertGreater(np.max(np.abs(out)), 0.05)
+
+    def test_instrument_names_map_to_roles(self):
+        cases = {"Kick (Tama Superstar 22\")": "kick", "BassDrum": "kick", "Hi Hat Opened": "hatopen",
+                 "VariBreaks Hat 1 Pd": "hatpedal", "Closed HH": "hat", "Tom Hi": "tomhi",
+                 "Tom Mid": "tommid", "Floor Tom": "tomlo", "Cowbell": "perc", "Ride Bell": "ride",
+                 "Snare Rimshot": "snare", "Hand Clap": "clap", "Crash/Ride": "crash", "FX": None}
+        for name, role in cases.items():
+            with self.subTest(name):
+                self.assertEqual(render.classify_instrument(name), role)
+
+    def test_sung_notes_land_on_their_pitch(self):
+        rng = np.random.default_rng(2)
+        pitches = [48, 55, 60, 64]
+        notes = [music.Note(0.1 + 0.7 * i, 0.6, p, 100) for i, p in enumerate(pitches)]
+        y = render.render_espeak_vocal(notes, "en+m1", int(3.2 * render.RATE), rng)
+        for n in notes:
+            s = int((n.start + 0.15) * render.RATE)
+            period = render.estimate_f0(y[s:s + int(0.25 * render.RATE)], render.RATE, 50, 1000)
+            self.assertIsNotNone(period)
+            sung = 69 + 12 * np.log2(render.RATE / period / 440)
+            self.assertLess(abs(sung - n.pitch), 0.75, f"note {n.pitch} sung at {sung:.2f}")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,163 @@
+#!/usr/bin/python3
+"""tools/train/train.py on a small synthetic set of training-data files.
+
+    test_train.py [--predict path/to/nn-predict]
+
+With --predict the written model files are also run by the engine and must
+agree with PyTorch within 1e-5.
+"""
+
+import json
+import os
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import numpy as np
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tools", "train"))
+import train  # noqa: E402
+
+PREDICT = None
+
+
+def write_dat_set(folder, records, seed=3):
+    """Four sources with distinct spectral shapes and random on/off levels;
+    mix = their sum over four frames, masks = the loudest source per bin of the
+    newest frame (ties to the lower stem), as the export mode defines them."""
+    rng = np.random.default_rng(seed)
+    bins = np.arange(train.BINS)
+    shapes = np.stack([
+        np.exp(-((bins - 90) / 25.0) ** 2),           # vocals: mid band
+        np.exp(-bins / 12.0),                          # bass: lowest bins
+        0.3 + 0.2 * np.sin(bins / 3.0) ** 2,           # drums: broad, combed
+        np.exp(-((bins - 160) / 40.0) ** 2),          # other: upper band
+    ])
+    level = 10 ** rng.uniform(-1, 2, size=(records, 4)) * (rng.random((records, 4)) < 0.8)
+    noise = rng.uniform(0.7, 1.3, size=(records, train.FRAMES, 4, train.BINS))
+    sources = level[:, None, :, None] * shapes[None, None] * noise
+    mix = sources.sum(axis=2).astype(np.float32)  # (records, frames, bins)
+    newest = sources[:, -1]
+    winner = np.argmax(newest, axis=1)  # first maximum: ties go to the lower stem
+    os.makedirs(folder, exist_ok=True)
+    mix.reshape(records, -1).tofile(os.path.join(folder, "mix.dat"))
+    for k in range(4):
+        (winner == k).astype(np.float32).tofile(os.path.join(folder, f"mask{k}.dat"))
+    return mix, winner
+
+
+def read_layer_ids(path):
+    """Layer IDs of a model file, and the first layer's scale when it is a
+    batch normalisation."""
+    with open(path, "rb") as f:
+        data = f.read()
+    count, first = struct.unpack_from("<II", data, 0)
+    scale = None
+    if first == 12:
+        (n,) = struct.unpack_from("<I", data, 8)
+        scale = np.frombuffer(data, dtype="<f4", count=n, offset=12)
+    return count, first, scale
+
+
+class TrainTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = self.tmp.name
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def run_train(self, *args):
+        return subprocess.run([sys.executable, os.path.join(ROOT, "tools", "train", "train.py"),
+                               *args], capture_output=True, text=True)
+
+    def train_in_process(self, *args):
+        """train.main's exit code; argparse's refusals count as their code."""
+        try:
+            return train.main(list(args))
+        except SystemExit as e:
+            return e.code
+
+    def test_learns_the_masks_and_writes_four_model_files(self):
+        data = os.path.join(self.dir, "data")
+        val = os.path.join(self.dir, "val")
+        out = os.path.join(self.dir, "out")
+        write_dat_set(data, 6000, seed=3)
+        write_dat_set(val, 1500, seed=4)
+        args = [data, "--out", out, "--val", val, "--hidden", "64", "--epochs", "3",
+                "--batch", "128", "--lr", "3e-3", "--threads", "2", "--checkpoints", "1"]
+        if PREDICT:
+            args += ["--predict", PREDICT]
+        done = self.run_train(*args)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with open(os.path.join(out, "train-summary.json")) as f:
+            summary = json.load(f)
+        # The untrained network predicts about 0.5 everywhere: BCE ln 2.
+        for k, loss in enumerate(summary["val_loss"]):
+            self.assertLess(loss, 0.35, f"stem {k} held-out loss {loss}")
+        self.assertEqual(len(summary["checkpoints"]), 3)
+        if PREDICT:
+            self.assertLessEqual(summary["engine_max_difference"], 1e-5)
+
+        level = train.input_scale(train.open_records(data)[0], np.random.default_rng(1))
+        for k in range(4):
+            path = os.path.join(out, f"dnn-model-source{k}.model")
+            self.assertTrue(os.path.isfile(path))
+            self.assertLess(os.path.getsize(path), 8 * 1024 * 1024)
+            count, first, scale = read_layer_ids(path)
+            # scale, softsign, dense + relu, dense + sigmoid
+            self.assertEqual((count, first), (4, 12))
+            np.testing.assert_allclose(scale, 1.0 / level, rtol=1e-5)
+            ckpt = os.path.join(summary["checkpoints"][0]["folder"], f"dnn-model-source{k}.model")
+            self.assertTrue(os.path.isfile(ckpt))
+
+    def test_one_stem_and_a_deeper_network(self):
+        data = os.path.join(self.dir, "data")
+        out = os.path.join(self.dir, "out")
+        write_dat_set(data, 1000)
+        done = self.run_train(data, "--out", out, "--stems", "2", "--hidden", "32,16",
+                              "--epochs", "0.5", "--compression", "tanh", "--threads", "1")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(sorted(f for f in os.listdir(out) if f.endswith(".model")),
+                         ["dnn-model-source2.model"])
+        count, first, _ = read_layer_ids(os.path.join(out, "dnn-model-source2.model"))
+        self.assertEqual((count, first), (5, 12))
+
+    def test_refuses_files_that_do_not_fit(self):
+        good = os.path.join(self.dir, "good")
+        write_dat_set(good, 50)
+        def append(path, data, mode="ab"):
+            with open(path, mode) as f:
+                f.write(data)
+
+        cases = {
+            "missing mask": lambda d: os.remove(os.path.join(d, "mask3.dat")),
+            "empty mix": lambda d: append(os.path.join(d, "mix.dat"), b"", "wb"),
+            "partial record": lambda d: append(os.path.join(d, "mix.dat"), b"\0" * 8),
+            "count mismatch": lambda d: append(os.path.join(d, "mask1.dat"),
+                                               b"\0" * 4 * train.BINS),
+        }
+        for label, spoil in cases.items():
+            with self.subTest(label):
+                d = os.path.join(self.dir, label.replace(" ", "-"))
+                write_dat_set(d, 50)
+                spoil(d)
+                code = self.train_in_process(d, "--out", os.path.join(self.dir, "o"),
+                                             "--epochs", "0.1")
+                self.assertEqual(code, 2)
+                self.assertFalse(os.path.exists(os.path.join(self.dir, "o", "dnn-model-source0.model")))
+        for bad in (["--stems", "4"], ["--hidden", "0"], ["--epochs", "0"], ["--stems", "x"]):
+            with self.subTest(bad):
+                code = self.train_in_process(good, "--out", os.path.join(self.dir, "o"), *bad)
+                self.assertNotEqual(code, 0)
+
+
+if __name__ == "__main__":
+    if "--predict" in sys.argv:
+        i = sys.argv.index("--predict")
+        PREDICT = sys.argv[i + 1]
+        del sys.argv[i:i + 2]
+    unittest.main(verbosity=2)

@@ -1,0 +1,322 @@
+#!/usr/bin/python3
+"""Trains the four mask networks (0 vocals, 1 bass, 2 drums, 3 other) from the
+training-data files of the export mode and writes them as engine model files.
+
+Input folder: "mix.dat" and "mask0.dat" .. "mask3.dat", raw float32 in host
+byte order without header. A mix record is 4 x 256 floats (the mel-reduced
+mix magnitudes of four frames, oldest first: the plug-in's model input); a
+mask record is 256 floats, the ideal 0/1 mask of its stem at the newest frame.
+Record i of every file belongs to the same frame.
+
+Each network: a per-input scale (a batch normalisation with fixed statistics),
+a compressing activation, then dense layers to 256 sigmoid outputs. The
+plug-in feeds raw magnitudes, so the compression lives in the network, built
+from layers the engine has. The loss is binary cross-entropy against the
+ideal mask, each bin weighted by the mix magnitude of the newest frame.
+
+    train.py DATDIR [--out plugin/resources] [--epochs 1] [--hidden 512] ...
+
+Writes OUT/dnn-model-source<k>.model, checkpoints under OUT/checkpoints/ when
+asked, and OUT/train-summary.json.
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+
+def _threads_in(argv, default=4):
+    """The --threads value, read before numpy and torch load: OpenBLAS sizes
+    its own thread pool when it loads and would otherwise take every core."""
+    for i, a in enumerate(argv):
+        value = a.split("=", 1)[1] if a.startswith("--threads=") else (
+            argv[i + 1] if a == "--threads" and i + 1 < len(argv) else None)
+        if value is not None and value.isdigit() and int(value) > 0:
+            return int(value)
+    return default
+
+
+for _var in ("OPENBLAS_NUM_THREADS", "OMP_NUM_THREADS"):
+    os.environ.setdefault(_var, str(_threads_in(sys.argv[1:])))
+
+import numpy as np  # noqa: E402
+import torch  # noqa: E402
+from torch import nn  # noqa: E402
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "nn"))
+import export_model  # noqa: E402
+
+BINS = 256
+FRAMES = 4
+INPUTS = BINS * FRAMES
+STEMS = 4
+STEM_NAMES = ["vocals", "bass", "drums", "other"]
+
+
+class DatError(Exception):
+    """Training-data files that are missing or do not fit together."""
+
+
+def open_records(folder):
+    """Memory maps of mix.dat, shape (n, 1024), and the four mask files,
+    (n, 256) each. Raises DatError when a file is missing, empty, not a whole
+    number of records, or when the files disagree on the record count."""
+    def load(name, width):
+        path = os.path.join(folder, name)
+        if not os.path.isfile(path):
+            raise DatError(f"{path}: missing")
+        size = os.path.getsize(path)
+        if size == 0:
+            raise DatError(f"{path}: empty")
+        if size % (width * 4):
+            raise DatError(f"{path}: {size} bytes is not a whole number of {width}-float records")
+        return np.memmap(path, dtype=np.float32, mode="r").reshape(-1, width)
+
+    mix = load("mix.dat", INPUTS)
+    masks = [load(f"mask{k}.dat", BINS) for k in range(STEMS)]
+    for k, m in enumerate(masks):
+        if len(m) != len(mix):
+            raise DatError(f"mask{k}.dat holds {len(m)} records, mix.dat {len(mix)}")
+    return mix, masks
+
+
+def input_scale(mix, rng, sample=200000):
+    """Per-bin level that the compression centres on: the median of the
+    non-zero magnitudes of that mel bin (newest frame), over a sample of
+    records. Tiled over the four frames: (1024,) float64."""
+    idx = np.sort(rng.choice(len(mix), size=min(sample, len(mix)), replace=False))
+    newest = np.asarray(mix[idx, INPUTS - BINS:], dtype=np.float64)
+    level = np.zeros(BINS)
+    for b in range(BINS):
+        col = newest[:, b]
+        col = col[col > 0]
+        level[b] = np.median(col) if len(col) else 0.0
+    floor = max(1e-6, 1e-3 * float(np.median(level[level > 0])) if np.any(level > 0) else 1e-6)
+    return np.tile(np.maximum(level, floor), FRAMES)
+
+
+class InputScale(nn.BatchNorm1d):
+    """x / level per input, as a batch normalisation that always stays in
+    evaluation mode with fixed statistics (mean 0, variance level^2)."""
+
+    def __init__(self, level):
+        super().__init__(len(level))
+        with torch.no_grad():
+            self.running_mean.zero_()
+            self.running_var.copy_(torch.as_tensor(level ** 2 - self.eps, dtype=torch.float32))
+            self.weight.fill_(1.0)
+            self.bias.zero_()
+        self.weight.requires_grad_(False)
+        self.bias.requires_grad_(False)
+        self.train(False)
+
+    def train(self, mode=True):
+        return super().train(False)
+
+
+COMPRESSIONS = {"softsign": nn.Softsign, "tanh": nn.Tanh}
+
+
+def build_model(level, hidden, compression):
+    layers = [InputScale(level)]
+    if compression != "none":
+        layers.append(COMPRESSIONS[compression]())
+    width = INPUTS
+    for h in hidden:
+        layers += [nn.Linear(width, h), nn.ReLU()]
+        width = h
+    layers += [nn.Linear(width, BINS), nn.Sigmoid()]
+    return nn.Sequential(*layers)
+
+
+def batches(mix, masks, batch, rng, chunk=4096, window=16):
+    """One pass over the records in random order, read in chunks so that the
+    memory maps are read mostly front to back: (x, [mask_k]) float32 arrays."""
+    n = len(mix)
+    starts = rng.permutation(np.arange(0, n, chunk))
+    for w in range(0, len(starts), window):
+        idx = np.concatenate([np.arange(s, min(s + chunk, n)) for s in np.sort(starts[w:w + window])])
+        x = np.asarray(mix[idx])
+        ys = [np.asarray(m[idx]) for m in masks]
+        order = rng.permutation(len(idx))
+        for b in range(0, len(order), batch):
+            sel = order[b:b + batch]
+            yield x[sel], [y[sel] for y in ys]
+
+
+def weighted_bce(pred, target, weight):
+    loss = nn.functional.binary_cross_entropy(pred, target, reduction="none")
+    return (loss * weight).sum() / weight.sum().clamp_min(1e-12)
+
+
+def bin_weights(x, power):
+    """Per-bin loss weights from the newest frame's magnitudes."""
+    if power == 0:
+        return torch.ones(x.shape[0], BINS)
+    return x[:, INPUTS - BINS:].clamp_min(0) ** power
+
+
+def evaluate(models, mix, masks, power, limit=50000, batch=4096):
+    """Weighted BCE per stem over (at most) the first `limit` records."""
+    n = min(limit, len(mix))
+    totals = [0.0] * len(models)
+    weight_sum = 0.0
+    with torch.no_grad():
+        for b in range(0, n, batch):
+            x = torch.from_numpy(np.array(mix[b:min(n, b + batch)]))
+            w = bin_weights(x, power)
+            weight_sum += float(w.sum())
+            for i, (k, m) in enumerate(models):
+                y = torch.from_numpy(np.array(masks[k][b:min(n, b + batch)]))
+                loss = nn.functional.binary_cross_entropy(m(x), y, reduction="none")
+                totals[i] += float((loss * w).sum())
+    return [t / max(weight_sum, 1e-12) for t in totals]
+
+
+def export_all(models, folder):
+    os.makedirs(folder, exist_ok=True)
+    paths = []
+    for k, m in models:
+        m.eval()
+        path = os.path.join(folder, f"dnn-model-source{k}.model")
+        export_model.export(m, path)
+        paths.append(path)
+        m.train()
+    return paths
+
+
+def check_with_engine(predict, models, paths, mix, count=100, tol=1e-5):
+    """Runs the exported files with nn-predict on `count` records and returns
+    the largest difference from PyTorch over all stems."""
+    x = np.array(mix[:count], dtype="<f4")  # a writable copy for torch
+    worst = 0.0
+    with tempfile.TemporaryDirectory() as tmp:
+        inp = os.path.join(tmp, "in.f32")
+        out = os.path.join(tmp, "out.f32")
+        x.tofile(inp)
+        for (k, m), path in zip(models, paths):
+            m.eval()
+            cmd = [predict, "--dims", str(INPUTS), "--threads", "1", path, inp, out]
+            done = subprocess.run(cmd, capture_output=True, text=True)
+            if done.returncode != 0:
+                raise RuntimeError(f"{' '.join(cmd)} failed ({done.returncode}): {done.stderr}")
+            ours = np.fromfile(out, dtype="<f4").reshape(len(x), -1)[:, :BINS]
+            with torch.no_grad():
+                ref = m(torch.from_numpy(x)).numpy()
+            worst = max(worst, float(np.max(np.abs(ours.astype(np.float64) - ref))))
+            m.train()
+    if worst > tol:
+        raise RuntimeError(f"engine and PyTorch differ by {worst:.3g} (allowed {tol:g})")
+    return worst
+
+
+def parse_args(argv):
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("data", help="folder with mix.dat and mask0.dat .. mask3.dat")
+    ap.add_argument("--out", default=os.path.join("plugin", "resources"))
+    ap.add_argument("--val", help="held-out folder of the same files, for a loss report")
+    ap.add_argument("--stems", default="0,1,2,3", help="stem numbers to train")
+    ap.add_argument("--hidden", default="512", help="hidden layer widths, e.g. 512 or 1024,512")
+    ap.add_argument("--compression", choices=["softsign", "tanh", "none"], default="softsign")
+    ap.add_argument("--epochs", type=float, default=1.0)
+    ap.add_argument("--batch", type=int, default=512)
+    ap.add_argument("--lr", type=float, default=1e-3)
+    ap.add_argument("--weight-power", type=float, default=1.0,
+                    help="loss weight per bin = newest mix magnitude ^ power (0: unweighted)")
+    ap.add_argument("--checkpoints", type=int, default=0,
+                    help="model files saved this many times per epoch under OUT/checkpoints")
+    ap.add_argument("--threads", type=int, default=4, help="torch threads")
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--predict", help="nn-predict: check the written files against PyTorch")
+    args = ap.parse_args(argv)
+    try:
+        args.stems = sorted({int(s) for s in args.stems.split(",")})
+        args.hidden = [int(h) for h in args.hidden.split(",") if h]
+    except ValueError:
+        ap.error("--stems and --hidden take comma-separated whole numbers")
+    if not args.stems or any(s < 0 or s >= STEMS for s in args.stems):
+        ap.error("--stems must name stems 0 to 3")
+    if any(h <= 0 for h in args.hidden) or args.epochs <= 0 or args.batch <= 0 \
+            or args.threads <= 0 or args.checkpoints < 0:
+        ap.error("sizes, epochs, batch, threads must be positive, checkpoints >= 0")
+    return args
+
+
+def main(argv=None):
+    args = parse_args(argv)
+    torch.set_num_threads(args.threads)
+    torch.manual_seed(args.seed)
+    rng = np.random.default_rng(args.seed)
+    try:
+        mix, masks = open_records(args.data)
+        val = open_records(args.val) if args.val else None
+    except DatError as e:
+        print(f"train: {e}", file=sys.stderr)
+        return 2
+
+    started = time.time()
+    level = input_scale(mix, rng)
+    models = [(k, build_model(level, args.hidden, args.compression)) for k in args.stems]
+    opts = [torch.optim.Adam(m.parameters(), lr=args.lr) for _, m in models]
+    total_steps = max(1, int(round(args.epochs * len(mix) / args.batch)))
+    scheds = [torch.optim.lr_scheduler.OneCycleLR(o, max_lr=args.lr, total_steps=total_steps,
+                                                  pct_start=0.05) for o in opts]
+    every = (max(1, int(len(mix) / args.batch / args.checkpoints)) if args.checkpoints else 0)
+    history = []
+    step = 0
+    running = np.zeros(len(models))
+    while step < total_steps:
+        for xb, ys in batches(mix, masks, args.batch, rng):
+            x = torch.from_numpy(xb)
+            w = bin_weights(x, args.weight_power)
+            for i, ((k, m), opt) in enumerate(zip(models, opts)):
+                loss = weighted_bce(m(x), torch.from_numpy(ys[k]), w)
+                opt.zero_grad(set_to_none=True)
+                loss.backward()
+                opt.step()
+                scheds[i].step()
+                running[i] = 0.98 * running[i] + 0.02 * float(loss) if step else float(loss)
+            step += 1
+            if every and step % every == 0:
+                folder = os.path.join(args.out, "checkpoints", f"step-{step:07d}")
+                export_all(models, folder)
+                entry = {"step": step, "epoch": step * args.batch / len(mix),
+                         "train_loss": running.tolist(), "folder": folder}
+                if val is not None:
+                    entry["val_loss"] = evaluate(models, *val, args.weight_power)
+                history.append(entry)
+                print(json.dumps(entry), flush=True)
+            if step >= total_steps:
+                break
+
+    paths = export_all(models, args.out)
+    summary = {
+        "records": len(mix), "stems": args.stems, "hidden": args.hidden,
+        "compression": args.compression, "epochs": args.epochs, "batch": args.batch,
+        "lr": args.lr, "weight_power": args.weight_power, "seed": args.seed,
+        "threads": args.threads, "steps": step, "seconds": time.time() - started,
+        "train_loss": running.tolist(), "checkpoints": history, "models": paths,
+    }
+    if val is not None:
+        summary["val_loss"] = evaluate(models, *val, args.weight_power)
+    if args.predict:
+        try:
+            summary["engine_max_difference"] = check_with_engine(args.predict, models, paths, mix)
+        except RuntimeError as e:
+            print(f"train: {e}", file=sys.stderr)
+            return 1
+    with open(os.path.join(args.out, "train-summary.json"), "w") as f:
+        json.dump(summary, f, indent=1)
+    print("train: %d steps over %d records in %.1f s; loss %s" % (
+        step, len(mix), summary["seconds"], ", ".join(
+            f"{STEM_NAMES[k]} {l:.4f}" for k, l in zip(args.stems, running))))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
