@@ -1,0 +1,26 @@
+#pragma once
+// nn::EmbeddingLayer (layer ID 11): input (n) of row indices stored as floats
+// -> (n, columns), row i the weights row named by input i.
+// Payload: weights tensor record, 2 dims (rows, columns).
+#include "nn/nn_layer.h"
+#include "nn/nn_tensor.h"
+
+#include <iosfwd>
+#include <memory>
+
+namespace nn {
+
+class EmbeddingLayer final : public Layer {
+public:
+    explicit EmbeddingLayer(Tensor weights) : weights_(std::move(weights)) {}
+    // False for an input without 1 dimension or an index outside the table.
+    // [prediction thread] no allocation once out has its size
+    bool apply(LayerData& data) const override;
+    // Null after "Weights tensor parse failed".
+    static std::unique_ptr<Layer> create(std::istream& stream);
+
+private:
+    Tensor weights_;
+};
+
+} // namespace nn

@@ -1,0 +1,105 @@
+#include "nn/nn_model.h"
+
+#include "nn/nn_dispatcher.h"
+#include "nn/nn_membuf.h"
+#include "nn/nn_parser.h"
+
+#include <fstream>
+#include <istream>
+
+namespace nn {
+
+Model::Model(std::vector<std::unique_ptr<Layer>> layers) : layers_(std::move(layers)) {}
+
+Model::~Model() {
+    while (!layers_.empty()) layers_.pop_back(); // last layer first
+}
+
+std::unique_ptr<Model> Model::create(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        NN_ERROR("File open failed: " << path);
+        return nullptr;
+    }
+    std::unique_ptr<Model> model = create(file);
+    if (!model) NN_ERROR("File parse failed: " << path);
+    return model;
+}
+
+std::unique_ptr<Model> Model::create(const char* buffer, size_t size) {
+    membuf block(buffer, buffer ? size : 0);
+    std::istream stream(&block);
+    std::unique_ptr<Model> model = create(stream);
+    if (!model) NN_ERROR("Parse failed: ");
+    return model;
+}
+
+std::unique_ptr<Model> Model::create(std::istream& stream) {
+    uint32_t layersCount = 0;
+    if (!Parser::read(stream, layersCount)) {
+        NN_ERROR("Layers count parse failed");
+        return nullptr;
+    }
+    if (layersCount == 0) {
+        NN_ERROR("Invalid layers count: " << layersCount);
+        return nullptr;
+    }
+    // Not reserved by the stored count: a corrupt count must not allocate.
+    std::vector<std::unique_ptr<Layer>> layers;
+    for (uint32_t i = 0; i < layersCount; ++i) {
+        std::unique_ptr<Layer> layer = Layer::create(stream);
+        if (!layer) {
+            NN_ERROR("Layer parse failed");
+            while (!layers.empty()) layers.pop_back();
+            return nullptr;
+        }
+        layers.push_back(std::move(layer));
+    }
+    return std::unique_ptr<Model>(new Model(std::move(layers)));
+}
+
+bool Model::predict(Tensor in, Tensor& out) const {
+    Dispatcher dispatcher;
+    return predict(std::move(in), out, dispatcher);
+}
+
+bool Model::predict(Tensor in, Tensor& out, Dispatcher& dispatcher) const {
+    std::vector<std::unique_ptr<LayerState>> states;
+    return run(in, out, dispatcher, states);
+}
+
+bool Model::predict(const Tensor& in, Tensor& out, Dispatcher& dispatcher,
+                    PredictScratch& scratch) const {
+    scratch.in_ = in; // keeps the scratch block when it is large enough
+    return run(scratch.in_, out, dispatcher, scratch.states_);
+}
+
+bool Model::run(Tensor& in, Tensor& out, Dispatcher& dispatcher,
+                std::vector<std::unique_ptr<LayerState>>& states) const {
+    if (in.dims().empty()) {
+        NN_ERROR("Input tensor is not valid");
+        return false;
+    }
+    if (!dispatcher.isValid()) {
+        NN_ERROR("Worker pool is not running");
+        return false;
+    }
+    if (states.size() != layers_.size()) states.resize(layers_.size());
+    LayerData data(in, out, dispatcher);
+    const size_t last = layers_.size() - 1;
+    for (size_t i = 0; i <= last; ++i) {
+        data.setStateSlot(&states[i]);
+        if (!layers_[i]->apply(data)) {
+            NN_ERROR("Layer apply failed");
+            return false;
+        }
+        if (i != last) {
+            // The output becomes the next input; both blocks stay for reuse.
+            in.swap(out);
+            out.clear();
+        }
+    }
+    return true;
+}
+
+} // namespace nn
