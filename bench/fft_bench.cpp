@@ -1,12 +1,12 @@
 // 2048-point complex forward + inverse transform: ours beside FFTW3 (planned
 // with FFTW_MEASURE, in place) in the same run; prints the time ratio.
+#include "bench/BenchTimes.h"
 #include "toolkit/Fft.h"
 
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
 #include <cstdio>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -60,36 +60,17 @@ void BM_Fftw(benchmark::State& state) {
 BENCHMARK(BM_Ours)->MinTime(1.0);
 BENCHMARK(BM_Fftw)->MinTime(1.0);
 
-// Console output as usual, plus the time per iteration of every run.
-class RecordingReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> nsPerIteration;
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.iterations > 0)
-                nsPerIteration[run.benchmark_name()] =
-                    run.GetAdjustedRealTime() * (run.time_unit == benchmark::kMicrosecond   ? 1e3
-                                                 : run.time_unit == benchmark::kMillisecond ? 1e6
-                                                 : run.time_unit == benchmark::kSecond      ? 1e9
-                                                                                            : 1.0);
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RecordingReporter reporter;
+    benchsupport::TimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto ours = reporter.nsPerIteration.find("BM_Ours/min_time:1.000");
-    const auto fftw = reporter.nsPerIteration.find("BM_Fftw/min_time:1.000");
-    if (ours != reporter.nsPerIteration.end() && fftw != reporter.nsPerIteration.end()) {
+    const double ours = reporter.Ns("BM_Ours"), fftw = reporter.Ns("BM_Fftw");
+    if (ours > 0 && fftw > 0) {
         std::printf("2048-point complex forward+inverse: ours %.0f ns, FFTW %.0f ns, "
                     "ratio ours/FFTW %.2f (target <= 2.0)\n",
-                    ours->second, fftw->second, ours->second / fftw->second);
+                    ours, fftw, ours / fftw);
     }
     benchmark::Shutdown();
     return 0;

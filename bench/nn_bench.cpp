@@ -3,6 +3,7 @@
 // 512->256 sigmoid) on a one-thread pool, as the plug-in runs it, beside the
 // same three matrix-vector products done by OpenBLAS on one thread. Prints
 // the time ratio ours / OpenBLAS at the end.
+#include "bench/BenchTimes.h"
 #include "nn/nn_dispatcher.h"
 #include "nn/nn_model.h"
 #include "nn/nn_predict_scratch.h"
@@ -15,10 +16,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <memory>
 #include <random>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -133,36 +132,17 @@ void BM_OpenBlasThreeSgemv(benchmark::State& state) {
 }
 BENCHMARK(BM_OpenBlasThreeSgemv)->Unit(benchmark::kMicrosecond);
 
-// Keeps each benchmark's time per iteration (the median when repeated) for
-// the closing ratio.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                times[name] = run.GetAdjustedRealTime();
-            else if (run.run_type == Run::RT_Iteration && !medians.count(name))
-                times[name] = run.GetAdjustedRealTime();
-            if (run.run_type == Run::RT_Aggregate) medians.insert(name);
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-    std::set<std::string> medians;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    benchsupport::TimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
-    const auto ours = reporter.times.find("BM_NnMaskPrediction");
-    const auto blas = reporter.times.find("BM_OpenBlasThreeSgemv");
-    if (ours != reporter.times.end() && blas != reporter.times.end() && blas->second > 0)
+    const double ours = reporter.Ns("BM_NnMaskPrediction") / 1e3;
+    const double blas = reporter.Ns("BM_OpenBlasThreeSgemv") / 1e3;
+    if (ours > 0 && blas > 0)
         std::printf("mask prediction / OpenBLAS sgemv x3 (one thread): %.2f (%.1f us / %.1f us)\n",
-                    ours->second / blas->second, ours->second, blas->second);
+                    ours / blas, ours, blas);
     return 0;
 }

@@ -2,6 +2,7 @@
 // resampler with the plug-in's settings (linear interpolation, one low-pass
 // section, feed mode) beside libsamplerate's linear converter. Prints the
 // time ratio ours / libsamplerate at the end.
+#include "bench/BenchTimes.h"
 #include "toolkit/StreamResampler.h"
 
 #include <benchmark/benchmark.h>
@@ -9,7 +10,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -74,30 +74,17 @@ void BM_LibsamplerateLinear(benchmark::State& state) {
 }
 BENCHMARK(BM_LibsamplerateLinear);
 
-// Console output plus the real time per iteration of each benchmark.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
-    }
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    benchsupport::TimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    const auto ours = reporter.times.find("BM_StreamResampler");
-    const auto theirs = reporter.times.find("BM_LibsamplerateLinear");
-    if (ours != reporter.times.end() && theirs != reporter.times.end() && theirs->second > 0) {
-        const double seconds = ours->second * 1e-9; // per 512-frame block
-        std::printf("time ratio ours / libsamplerate SRC_LINEAR: %.3f\n",
-                    ours->second / theirs->second);
+    const double ours = reporter.Ns("BM_StreamResampler");
+    const double theirs = reporter.Ns("BM_LibsamplerateLinear");
+    if (ours > 0 && theirs > 0) {
+        const double seconds = ours * 1e-9; // per 512-frame block
+        std::printf("time ratio ours / libsamplerate SRC_LINEAR: %.3f\n", ours / theirs);
         std::printf("ours: %.1f x real time on one core (stereo, %d-frame blocks at %.0f Hz)\n",
                     kBlock / kInRate / seconds, kBlock, kInRate);
     }

@@ -91,9 +91,10 @@ void Decimate(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, d
     }
     const int outCount = static_cast<int>(count * factor);
     if (&output == &input) {
+        // As decimating a copy into the buffer: outputs the accumulator falls
+        // short of keep the buffer's own samples there.
         double* d = output.Get();
-        const int written = kernel(d, count, d, outCount, factor);
-        FillZero(d + written, outCount - written);
+        kernel(d, count, d, outCount, factor);
         output.Resize(outCount);
         if (output.GetSize() != outCount) output.Resize(outCount, false);
         return;

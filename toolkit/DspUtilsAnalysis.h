@@ -25,6 +25,9 @@ double ComputeAvgAbs(const KIT_TypedBuf<double>& buf, int first, int last);
 // Display decimation to truncated(count * factor) outputs, factor in (0, 1).
 // Empty input: nothing. factor >= 1: output becomes a copy of the input.
 // factor not above 0: output emptied. output may be input.
+// The output is sized with ResizeFillZeros; when the running sum of factor
+// falls a rounding short of the last output (factor 0.1, say), that element
+// keeps what the output held there.
 //
 // Peak: each output is the sample of largest magnitude since the previous
 // output (the earlier one on equal magnitude).

@@ -1,6 +1,7 @@
 #include "toolkit/DspUtilsScale.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 namespace DspUtils {
@@ -27,6 +28,7 @@ inline double SampleAt(const double* in, int n, double p, double fill) {
 template <typename Position>
 void MapAxis(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double fill,
              bool valid, Position position) {
+    assert(&output != &input && "the mapping reads every input element after the first write");
     const int n = input.GetSize();
     output.Resize(n);
     const int count = std::min(n, output.GetSize());
@@ -57,7 +59,7 @@ void AmpToDbNorm(KIT_TypedBuf<double>& buf, double eps, double minDb) {
 }
 
 double AmpToDbNormRange(double x, double minDb, double maxDb) {
-    const double d = std::fabs(x) < 1e-16 ? minDb : std::max(minDb, Db(x));
+    const double d = std::fabs(x) < 1e-16 ? minDb : Db(x);
     return (d - minDb) / (maxDb - minDb);
 }
 
@@ -151,19 +153,19 @@ void ResizeLinear(KIT_TypedBuf<double>& buf, int n) {
 void WarpExpAxis(KIT_TypedBuf<double>& buf, double k) {
     const int n = buf.GetSize();
     if (n == 0 || k == 0.0 || !std::isfinite(k)) return;
+    // Every output reads the old elements. No in-place walk order is safe:
+    // for small |k| the cancellation in e^x - 1 sends the source index to
+    // either side of i.
+    KIT_TypedBuf<double> old;
+    old.CopyFrom(buf);
+    if (old.GetSize() != n) return;
     const double E = std::exp(k);
+    const double* src = old.Get();
     double* d = buf.Get();
-    const auto source = [n, k, E](int i) {
+    for (int i = 0; i < n; ++i) {
         const double b = (std::exp(k * i / n) - 1.0) / (E - 1.0) * n;
-        if (!(b >= 0.0)) return 0;
-        return b >= n - 1 ? n - 1 : static_cast<int>(b);
-    };
-    // For k > 0 the source index never exceeds i, for k < 0 never falls below
-    // it: walk so that every source is read before it is overwritten.
-    if (k > 0.0) {
-        for (int i = n - 1; i >= 0; --i) d[i] = d[source(i)];
-    } else {
-        for (int i = 0; i < n; ++i) d[i] = d[source(i)];
+        const int index = !(b >= 0.0) ? 0 : b >= n - 1 ? n - 1 : static_cast<int>(b);
+        d[i] = src[index];
     }
 }
 

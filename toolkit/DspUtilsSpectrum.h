@@ -2,7 +2,9 @@
 // Spectrum and phase utilities: complex spectra to and from magnitude/phase
 // form, the upper half of a real signal's spectrum, phase wrapping.
 // Conventions as in DspUtils.h; phases are radians, atan2 range (-pi, pi].
-// Every function: [any thread] reentrant, touches only its arguments.
+// Every function: [any thread] reentrant, touches only its arguments, and
+// allocates nothing once its outputs have held their sizes ([audio thread]
+// safe: the plug-in runs the conversions and FillSecondFftHalf every frame).
 #include "toolkit/DspUtils.h"
 
 namespace DspUtils {

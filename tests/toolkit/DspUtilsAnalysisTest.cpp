@@ -115,6 +115,25 @@ INSTANTIATE_TEST_SUITE_P(Cases, DecimateMinMaxTest,
                              DecimateCase{{1, 2, 3}, 0.0, {}},        // nothing to keep
                              DecimateCase{{1, 2, 3}, NAN, {}})); // bad factor: no index from NaN
 
+// In place means: the buffer is copied and the copy decimated into the
+// buffer. With factors whose running sum falls a rounding short of the last
+// output (ten steps of 0.1 sum to just below 1) that element keeps its sample.
+TEST(DspUtilsDecimate, InPlaceIsDecimatingACopyIntoTheBuffer) {
+    std::vector<double> v;
+    for (int i = 0; i < 30; ++i) v.push_back(std::sin(i * 0.9) * (i + 1));
+    for (double factor : {0.1, 0.3, 0.25, 1.0 / 3, 0.7}) {
+        Buf inPlace = FromVector(v);
+        DspUtils::DecimateSamples(inPlace, factor);
+        Buf expect = FromVector(v);
+        const Buf copy = FromVector(v);
+        DspUtils::DecimateSamplesMinMax(expect, copy, factor);
+        EXPECT_EQ(Values(inPlace), Values(expect)) << "factor " << factor;
+    }
+    Buf ten = FromVector({5, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+    DspUtils::DecimateSamples(ten, 0.1);
+    EXPECT_EQ(Values(ten), (std::vector<double>{5}));
+}
+
 TEST(DspUtilsDecimate, EmptyInputLeavesOutputAlone) {
     Buf out = FromVector({7});
     const Buf empty;
