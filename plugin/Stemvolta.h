@@ -1,0 +1,100 @@
+#pragma once
+// The Stemvolta plug-in: splits the mix into four stems (vocals, bass, drums,
+// other) and re-levels them. Every host block runs through one STFT engine at
+// 44100 Hz: the MaskPredictor resamples the input and computes four masks per
+// frame from the left channel, two StemvoltaProcessFftObj (left, right) apply
+// them with the user's levels and resample back to the host rate.
+//
+// Parameters 0-3: stem levels in dB (-120..12); 4-7: stem sensitivities in %
+// (threshold = 1 - sensitivity / 100); 8: soft/hard blend in %; 9-12 exist for
+// the host and do nothing.
+//
+// The host layer (the pure virtuals of IEffectBase) is supplied by a subclass.
+#include "framework/IEffectBase.h"
+#include "plugin/MaskPredictor.h"
+#include "plugin/StemvoltaProcessFftObj.h"
+#include "toolkit/DspUtils.h"
+#include "toolkit/FftProcessObj16.h"
+#include "toolkit/SecureRestarter.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+class Stemvolta : public IEffectBase {
+public:
+    enum EParams {
+        kVocal = 0,
+        kBass,
+        kDrums,
+        kOther,
+        kVocalSensitivity,
+        kBassSensitivity,
+        kDrumsSensitivity,
+        kOtherSensitivity,
+        kSoftHard,
+        kNumUsedParams,
+        kNumParams = 13
+    };
+    static constexpr int kNumStems = MaskPredictor::kNumStems;
+    static constexpr int kFftSize = 2048;
+    static constexpr int kOverlapping = 4;
+    static constexpr int kFreqRes = 1;
+    static constexpr double kStftRate = 44100.0;
+    static constexpr int32_t kVersion = 0x00050505;
+
+    // [main thread] graphics: the plug-in's graphics context, owned from here
+    // on; the models are read from its resources folder (null: no models, so
+    // the output stays silent). Builds the whole separation chain.
+    explicit Stemvolta(IGraphics* graphics);
+    ~Stemvolta() override;
+
+    // [host thread] under the plug-in mutex: re-rates the chain to the current
+    // sample rate, restarts it, arms the fade-in and announces the latency.
+    // Allocates (prepares the audio path for the current block size).
+    void Reset() override;
+    // [host or GUI thread] under the plug-in mutex: derives the stem gain,
+    // threshold or blend from the parameter's value and hands it to both
+    // processors. Indexes outside 0-8 do nothing.
+    void OnParamChange(int index) override;
+    // [audio thread] under the plug-in mutex (taken by the adapter); no
+    // allocation once the chain has run a few blocks of the block size it was
+    // reset for. One or two inputs and outputs; silence (input and previous
+    // output all zero) is copied through without feeding the chain.
+    void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
+    void PrepareGUIResize() override {}
+
+    // The derived values as last computed.
+    double GetStemGain(int stem) const { return mGains[stem]; }
+    double GetStemThreshold(int stem) const { return mThresholds[stem]; }
+    double GetSoftHard() const { return mSoftHard; }
+
+    const FftProcessObj16* GetEngine() const { return mEngines[0].get(); }
+    const MaskPredictor* GetPredictor() const { return mPredictor.get(); }
+    int NProcessors() const { return static_cast<int>(mProcessors.size()); }
+    const StemvoltaProcessFftObj* GetProcessor(int i) const { return mProcessors[i].get(); }
+
+private:
+    void InitParameters();
+    // Builds the predictor, the two processors and engine 0.
+    void InitProcessing(int overlapping, int freqRes);
+    // Engine and host latency: n + n / 4 with n = ceil(rate / 44100 * 2048).
+    void UpdateLatency();
+    // Sizes the audio path's channel lists for blockSize samples.
+    void PrepareBuffers(int blockSize);
+
+    // Only engine 0 plays; the others belong to the training-data export.
+    std::array<std::unique_ptr<FftProcessObj16>, 4> mEngines;
+    std::vector<std::unique_ptr<StemvoltaProcessFftObj>> mProcessors;
+    std::unique_ptr<MaskPredictor> mPredictor;
+    std::array<double, kNumStems> mGains{};
+    std::array<double, kNumStems> mThresholds{};
+    double mSoftHard = 0.0;
+    SecureRestarter mFadeIn;
+
+    // Audio path storage, reused every block.
+    DspUtils::ChannelList mInputs;
+    DspUtils::ChannelList mScInputs;
+    DspUtils::ChannelList mOutputs;
+    DspUtils::ChannelList mStereoInputs; // a mono input twice
+};
