@@ -114,8 +114,12 @@ bool FftProcessObj16::Process(const Buffers& inputs, const Buffers& scInputs, Bu
     }
     AddSamples(*in, scInputs);
     ProcessFrames();
-    if (!outputs) return true;
     const int n = in->empty() ? 0 : (*in)[0].GetSize();
+    if (!outputs) {
+        // Nobody reads the output: drain it so the FIFOs stay bounded.
+        GetOutputs(nullptr, n);
+        return true;
+    }
     if (GetOutputs(outputs, n)) return true;
     for (KIT_TypedBuf<double>& out : *outputs) DspUtils::FillZero(out);
     return false;

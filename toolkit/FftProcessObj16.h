@@ -59,8 +59,9 @@ public:
     // one block per main channel of the first input block's length. Returns
     // false, with every output zeroed, until each main channel with an output
     // buffer can deliver a whole block after its latency. Main channels
-    // without an output buffer are drained into the engine's scratch so their
-    // FIFOs stay bounded.
+    // without an output buffer (all of them when outputs is null, which
+    // returns true) are drained into the engine's scratch so their FIFOs stay
+    // bounded.
     virtual bool Process(const Buffers& inputs, const Buffers& scInputs, Buffers* outputs);
 
     // Calls the matching MultichannelProcess hook on every registered process.
@@ -81,7 +82,8 @@ public:
 
     // [audio thread] Runs frames while channel 0 holds a whole frame.
     void ProcessFrames();
-    // [audio thread] n samples of every main channel into outputs; see Process.
+    // [audio thread] n samples of every main channel into outputs (null: into
+    // the engine's scratch); see Process.
     bool GetOutputs(Buffers* outputs, int n);
 
     // Main channel i reads side-chain channel i, or the first side-chain

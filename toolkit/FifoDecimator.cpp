@@ -2,6 +2,7 @@
 
 #include "toolkit/DspUtils.h"
 #include "toolkit/DspUtilsAnalysis.h"
+#include "toolkit/FftBufOps.h"
 
 #include <climits>
 
@@ -49,9 +50,12 @@ void FifoDecimator::AddValues(const KIT_TypedBuf<double>& block) {
         DspUtils::DecimateSamplesMinMax(mDecimated, block, mDecimFactor);
     else
         DspUtils::DecimateSamplesPeak(mDecimated, block, mDecimFactor);
-    DspUtils::AppendValues(mValues, mDecimated);
+    // Append and drop without ever shrinking the block: the history swings
+    // between maxSize and maxSize + one block every frame, and a shrinking
+    // drop would reallocate on the audio thread each time.
+    mValues.Add(mDecimated.Get(), mDecimated.GetSize());
     const int64_t surplus = mValues.GetSize() - mMaxSize;
-    if (surplus > 0) DspUtils::ConsumeLeft(mValues, static_cast<int>(surplus));
+    if (surplus > 0) fftbuf::ConsumeFront(mValues, static_cast<int>(surplus));
 }
 
 void FifoDecimator::GetValues(KIT_TypedBuf<double>* out) const {

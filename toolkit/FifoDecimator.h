@@ -26,8 +26,10 @@ public:
     void Reset();
 
     // [audio thread] Decimates block (min/max or peak mode), appends it and
-    // keeps the newest maxSize values. With maxSize 0 it only empties the
-    // history, so an unused tracker costs nothing per frame.
+    // keeps the newest maxSize values. Allocates only while the history and
+    // its scratch grow to their working size (the first blocks of a size).
+    // With maxSize 0 it only empties the history, so an unused tracker costs
+    // nothing per frame.
     void AddValues(const KIT_TypedBuf<double>& block);
 
     // out becomes a copy of the history, oldest first.

@@ -9,8 +9,9 @@
 // buffers of the same kind (one per main channel with a link), or is null when
 // the engine has no side-chain channels.
 //
-// All hooks run on the audio thread inside the engine's frame loop, except the
-// resets (audio thread or under the plug-in lock): no allocation, no locks.
+// All hooks run on the audio thread inside FftProcessObj16::Process (the frame
+// hooks inside its frame loop), the resets on the audio thread or under the
+// plug-in lock: no allocation, no locks.
 #include "toolkit/ComplexValue.h"
 #include "toolkit/KIT_TypedBuf.h"
 

@@ -25,8 +25,9 @@ public:
     // [audio thread or under the plug-in lock] Stores each value that is > 0
     // (the sample rate truncated to int), then calls Reset() virtually.
     virtual void Reset(int bufferSize, int overlapping, int freqRes, double sampleRate);
-    // Argument-less reset: base does nothing beyond what subclasses add.
-    virtual void Reset() {}
+    // Argument-less reset, the one that rebuilds the state: base clears the
+    // trackers (ResetTracking); an override that keeps them should call it.
+    virtual void Reset() { ResetTracking(); }
     // Zeroes both trackers' histories (their lengths stay).
     virtual void ResetTracking();
 

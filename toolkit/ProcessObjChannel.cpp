@@ -234,8 +234,9 @@ void ProcessObjChannel::SetSynthesisMethod(int method) {
 }
 
 void ProcessObjChannel::SetLatency(int latency) {
-    mLatency = latency;
-    mLatencyLeft = latency;
+    // A negative delay cannot be served; the host would be told it as well.
+    mLatency = std::max(latency, 0);
+    mLatencyLeft = mLatency;
 }
 
 void ProcessObjChannel::ComputeFft(const KIT_TypedBuf<double>& frame,

@@ -4,9 +4,11 @@
 // to its ProcessObj, and overlap-adds the results into its output FIFO.
 // Created, reset and driven stage by stage by FftProcessObj16.
 //
-// Output stream: exactly `latency` zeros, then the overlap-added signal, so
-// with latency = bufferSize input sample t comes out as output sample
-// t + bufferSize.
+// Output stream, for a latency of at least bufferSize (the default): exactly
+// `latency` zeros, then the overlap-added signal, so input sample t comes out
+// as output sample t + latency. A smaller latency can leave the FIFO short of
+// a block; such a block is answered with zeros and consumes nothing, which
+// lengthens the delay by that block.
 //
 // Threads: construction and the resets allocate (audio thread or under the
 // plug-in lock); the stages, AddSamples and GetOutputSamples allocate nothing
@@ -63,7 +65,7 @@ public:
     void SetSkipFft(bool skip) { mSkipFft = skip; }
     void SetSkipIfft(bool skip) { mSkipIfft = skip; }
     void SetSideChain(ProcessObjChannel* sideChain) { mSideChain = sideChain; }
-    // Sets the latency and the remaining latency.
+    // Sets the latency and the remaining latency (negative counts as 0).
     void SetLatency(int latency);
     // blockSize has no effect.
     int GetLatency(int blockSize = 0) const { return mLatency; }

@@ -193,7 +193,12 @@ TEST(FftProcessObj16, BlocksAllocateNothingAndStartNoThreadAfterTheFirst) {
     EXPECT_EQ(testsupport::ThreadCount(), threads);
 }
 
-TEST(FftProcessObj16, MainChannelWithoutOutputStaysBoundedOverTenMinutes) {
+// Main channels that nobody reads: the second one in the mono configuration
+// (one output buffer), and both when no outputs are given at all.
+class EngineUnreadChannels : public ::testing::TestWithParam<int> {};
+
+TEST_P(EngineUnreadChannels, StayBoundedOverTenMinutes) {
+    const int numOutputs = GetParam(); // -1: outputs null
     auto engine = MakeStereo();
     constexpr int kBlock = 1024;
 #if defined(__SANITIZE_ADDRESS__)
@@ -202,18 +207,29 @@ TEST(FftProcessObj16, MainChannelWithoutOutputStaysBoundedOverTenMinutes) {
     const int seconds = 600;
 #endif
     const int blocks = seconds * 44100 / kBlock;
-    Buffers inputs(2), outputs(1); // the mono configuration: one output buffer
+    Buffers inputs(2), outputs(std::max(numOutputs, 0));
+    Buffers* out = numOutputs < 0 ? nullptr : &outputs;
     const Signal noise = Noise(kBlock, 13);
     for (auto& in : inputs) in = Slice(noise, 0, kBlock);
-    for (int b = 0; b < 8; ++b) engine->Process(inputs, {}, &outputs);
+    for (int b = 0; b < 8; ++b) engine->Process(inputs, {}, out);
     testsupport::AllocCounter counter;
     int largest = 0;
     for (int b = 8; b < blocks; ++b) {
-        engine->Process(inputs, {}, &outputs);
-        largest = std::max(largest, engine->GetChannel(1)->GetOutputFifo().GetSize());
+        EXPECT_TRUE(engine->Process(inputs, {}, out));
+        for (int c = std::max(numOutputs, 0); c < 2; ++c)
+            largest = std::max(largest, engine->GetChannel(c)->GetOutputFifo().GetSize());
     }
     EXPECT_LE(largest, kN + kBlock);
     EXPECT_EQ(counter.Count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, EngineUnreadChannels, ::testing::Values(1, -1));
+
+TEST(FftProcessObj16, NegativeLatencyCountsAsZero) {
+    auto engine = MakeStereo();
+    engine->SetLatency(-100);
+    EXPECT_EQ(engine->GetLatency(512), 0);
+    EXPECT_EQ(engine->GetChannel(1)->GetLatency(), 0);
 }
 
 } // namespace

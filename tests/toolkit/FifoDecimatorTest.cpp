@@ -1,5 +1,7 @@
 #include "toolkit/FifoDecimator.h"
 
+#include "tests/support/AllocCounter.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -71,5 +73,36 @@ TEST(FifoDecimator, DecimatesBeforeAppending) {
     EXPECT_EQ(v[0], -0.9); // the largest magnitude of each group of four
     EXPECT_EQ(v[1], 0.6);
 }
+
+struct SteadyCase {
+    int maxSize, blockSize;
+    double factor;
+    bool minMax;
+};
+
+class FifoDecimatorSteady : public ::testing::TestWithParam<SteadyCase> {};
+
+// A tracker runs once per frame on the audio thread: once the history has its
+// length, adding blocks (even ones longer than the history) allocates nothing.
+TEST_P(FifoDecimatorSteady, AllocatesNothingOnceFull) {
+    const SteadyCase c = GetParam();
+    FifoDecimator d(c.minMax);
+    d.SetParams(c.maxSize, c.factor);
+    KIT_TypedBuf<double> block;
+    block.Resize(c.blockSize);
+    for (int i = 0; i < c.blockSize; ++i) block[i] = (i % 7) - 3.0;
+    while (Values(d).size() < static_cast<size_t>(c.maxSize)) d.AddValues(block);
+    d.AddValues(block);
+    testsupport::AllocCounter counter;
+    for (int i = 0; i < 200; ++i) d.AddValues(block);
+    EXPECT_EQ(counter.Count(), 0);
+    EXPECT_EQ(Values(d).size(), static_cast<size_t>(c.maxSize));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FifoDecimatorSteady,
+                         ::testing::Values(SteadyCase{100, 2048, 1.0, true},
+                                           SteadyCase{64, 2048, 0.25, false},
+                                           SteadyCase{4096, 512, 1.0, true},
+                                           SteadyCase{3000, 2048, 0.5, true}));
 
 } // namespace

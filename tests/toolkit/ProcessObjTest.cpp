@@ -56,4 +56,21 @@ TEST(ProcessObj, TracksFramesAndResultsOnlyOnceGivenALength) {
     EXPECT_EQ(out[3], 0.0);
 }
 
+TEST(ProcessObj, BaseResetClearsTheTrackedHistories) {
+    ProcessObj obj(8);
+    obj.SetTrackIO(4, true, true, 1.0);
+    KIT_TypedBuf<double> frame = Ramp(8, 1), result = Ramp(8, 50), out;
+    obj.ProcessFrame(&frame, nullptr);
+    obj.ProcessResult(&result, nullptr);
+    obj.Reset(8, 4, 1, 44100);
+    for (bool input : {true, false}) {
+        if (input)
+            obj.GetTrackedInput(&out);
+        else
+            obj.GetTrackedOutput(&out);
+        ASSERT_EQ(out.GetSize(), 4) << input;
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], 0.0) << input << " " << i;
+    }
+}
+
 } // namespace
