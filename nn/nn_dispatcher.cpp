@@ -9,17 +9,25 @@
 namespace nn {
 
 namespace {
+std::atomic<int> gSucceedingThreadStarts{0};
 std::atomic<int> gFailingThreadStarts{0};
 
-bool takeInjectedFailure() {
-    int left = gFailingThreadStarts.load();
+// Takes one from counter if it is positive.
+bool takeOne(std::atomic<int>& counter) {
+    int left = counter.load();
     while (left > 0)
-        if (gFailingThreadStarts.compare_exchange_weak(left, left - 1)) return true;
+        if (counter.compare_exchange_weak(left, left - 1)) return true;
     return false;
+}
+
+bool takeInjectedFailure() {
+    if (takeOne(gSucceedingThreadStarts)) return false;
+    return takeOne(gFailingThreadStarts);
 }
 } // namespace
 
-void Dispatcher::failThreadStartsForTesting(int count) {
+void Dispatcher::failThreadStartsForTesting(int count, int after) {
+    gSucceedingThreadStarts.store(count > 0 ? after : 0);
     gFailingThreadStarts.store(count);
 }
 

@@ -58,10 +58,10 @@ public:
     }
 
     // Waits until every queued task has finished; returns at once with one
-    // thread. No allocation.
+    // thread. No allocation. [the adding thread]
     void join();
 
-    // Tasks queued and not finished (0 with one thread).
+    // Tasks queued and not finished (0 with one thread). [any thread]
     unsigned pendingTasks() const;
 
     // The splitting rule: part `index` of `parts` over [0, n) is
@@ -71,7 +71,7 @@ public:
 
     // Runs body(start, end) for every non-empty part of [0, n) on the pool
     // and joins. body must outlive the call (it is referenced, not copied).
-    // No allocation.
+    // No allocation. [one caller thread at a time]
     template <typename Body> void run(int n, const Body& body) {
         const int parts = threadsCount_;
         for (int i = 0; i < parts; ++i) {
@@ -85,9 +85,10 @@ public:
         join();
     }
 
-    // Test seam: the next `count` worker starts fail as if the platform
-    // refused to create the thread. [test thread]
-    static void failThreadStartsForTesting(int count);
+    // Test seam: after the next `after` worker starts succeed, `count`
+    // starts fail as if the platform refused to create the thread.
+    // [test thread]
+    static void failThreadStartsForTesting(int count, int after = 0);
 
 private:
     struct Task {

@@ -8,11 +8,12 @@
 namespace nn {
 
 namespace {
-// Offset of the row named by x (x * columns in float32, truncated), or -1
-// when it does not leave a whole row inside the table.
+// Offset of the row named by x (x * columns in float32, truncated toward
+// zero to a signed 32-bit integer), or -1 when it does not leave a whole row
+// inside the table. Offsets in (-1, 0) truncate to row 0.
 int64_t rowOffset(float x, uint64_t columns, uint64_t tableSize) {
     const float offset = x * float(columns);
-    if (!(offset >= 0.0f && offset < 2147483648.0f)) return -1;
+    if (!(offset > -1.0f && offset < 2147483648.0f)) return -1;
     const int64_t first = int64_t(int32_t(offset));
     if (uint64_t(first) + columns > tableSize) return -1;
     return first;

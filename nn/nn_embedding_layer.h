@@ -5,6 +5,7 @@
 #include "nn/nn_layer.h"
 #include "nn/nn_tensor.h"
 
+#include <cassert>
 #include <iosfwd>
 #include <memory>
 
@@ -12,7 +13,10 @@ namespace nn {
 
 class EmbeddingLayer final : public Layer {
 public:
-    explicit EmbeddingLayer(Tensor weights) : weights_(std::move(weights)) {}
+    // weights: (rows, columns).
+    explicit EmbeddingLayer(Tensor weights) : weights_(std::move(weights)) {
+        assert(weights_.dims().size() == 2);
+    }
     // False for an input without 1 dimension or an index outside the table.
     // [prediction thread] no allocation once out has its size
     bool apply(LayerData& data) const override;

@@ -3,7 +3,7 @@
 // what one layer's apply sees.
 //
 // How a layer writes its output (predictions run on the audio thread; after
-// the first predictions of a shape they must allocate nothing):
+// the first prediction of a shape they must allocate nothing):
 // - apply(data) reads data.in and writes data.out. On entry data.out may
 //   hold anything (the caller's old output, or no dimensions but storage
 //   kept from earlier predictions), so set its dims and values: size it
@@ -12,7 +12,9 @@
 //   into it. Every element of out must be written (resize zero-fills only
 //   the elements beyond the old size).
 // - To hand the input through (activations, flatten) call data.passThrough(),
-//   which swaps in and out without copying or allocating.
+//   which swaps in and out without copying or allocating. Never swap or move
+//   them any other way: the chain counts the exchanges to give reused blocks
+//   their roles back after a prediction.
 // - Scratch that must survive between predictions (the LSTM's state, any
 //   temporary tensor) goes in a layer state: derive from nn::LayerState and
 //   call data.state<MyState>(), which creates it on the first call and hands
@@ -25,6 +27,7 @@
 //   input check fails.
 #include "nn/nn_tensor.h"
 
+#include <cassert>
 #include <iosfwd>
 #include <memory>
 
@@ -43,7 +46,9 @@ public:
     // A standalone layer call (tests, tools): the layer's state lives in this
     // object. in and out must be distinct tensors.
     LayerData(Tensor& in, Tensor& out, Dispatcher& dispatcher)
-        : in(in), out(out), dispatcher(dispatcher), slot_(&ownState_) {}
+        : in(in), out(out), dispatcher(dispatcher), slot_(&ownState_) {
+        assert(&in != &out);
+    }
     LayerData(const LayerData&) = delete;
     LayerData& operator=(const LayerData&) = delete;
 
@@ -52,7 +57,13 @@ public:
     Dispatcher& dispatcher; // the prediction's pool
 
     // Makes out hold what in held and in hold out's old contents; no copy.
-    void passThrough() noexcept { in.swap(out); }
+    void passThrough() noexcept {
+        in.swap(out);
+        ++exchanges_;
+    }
+    // How many times in and out have traded blocks (passThrough calls): the
+    // model's chain uses it to give reused blocks back their roles.
+    unsigned exchanges() const { return exchanges_; }
 
     // The current layer's state of type T, created (allocating) when the slot
     // is empty or holds another type; afterwards the same object.
@@ -70,6 +81,7 @@ public:
 private:
     std::unique_ptr<LayerState> ownState_;
     std::unique_ptr<LayerState>* slot_;
+    unsigned exchanges_ = 0;
 };
 
 class Layer {

@@ -5,6 +5,7 @@
 // Payload: poolY, poolX as uint32, each 1 .. 2^31-1.
 #include "nn/nn_layer.h"
 
+#include <cassert>
 #include <iosfwd>
 #include <memory>
 
@@ -12,7 +13,10 @@ namespace nn {
 
 class MaxPooling2DLayer final : public Layer {
 public:
-    MaxPooling2DLayer(int poolY, int poolX) : poolY_(poolY), poolX_(poolX) {}
+    // Pool rows and columns, each at least 1.
+    MaxPooling2DLayer(int poolY, int poolX) : poolY_(poolY), poolX_(poolX) {
+        assert(poolY >= 1 && poolX >= 1);
+    }
     // False for an input without 3 dimensions. [prediction thread]
     // no allocation once out has its size
     bool apply(LayerData& data) const override;

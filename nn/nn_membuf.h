@@ -8,7 +8,7 @@ namespace nn {
 
 class membuf : public std::streambuf {
 public:
-    // [begin, begin + size) must outlive the buffer.
+    // [begin, begin + size) must outlive the buffer. [loading thread]
     membuf(const char* begin, size_t size);
 
 protected:

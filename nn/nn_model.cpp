@@ -65,27 +65,32 @@ bool Model::predict(Tensor in, Tensor& out) const {
 
 bool Model::predict(Tensor in, Tensor& out, Dispatcher& dispatcher) const {
     std::vector<std::unique_ptr<LayerState>> states;
-    return run(in, out, dispatcher, states);
+    LayerData data(in, out, dispatcher);
+    return run(data, states);
 }
 
 bool Model::predict(const Tensor& in, Tensor& out, Dispatcher& dispatcher,
                     PredictScratch& scratch) const {
     scratch.in_ = in; // keeps the scratch block when it is large enough
-    return run(scratch.in_, out, dispatcher, scratch.states_);
+    LayerData data(scratch.in_, scratch.out_, dispatcher);
+    const bool ok = run(data, scratch.states_);
+    if (ok) out = scratch.out_;
+    // Hand each block its first role back, so that the next prediction asks
+    // of every block what this one did.
+    if (data.exchanges() % 2 != 0) scratch.in_.swap(scratch.out_);
+    return ok;
 }
 
-bool Model::run(Tensor& in, Tensor& out, Dispatcher& dispatcher,
-                std::vector<std::unique_ptr<LayerState>>& states) const {
-    if (in.dims().empty()) {
+bool Model::run(LayerData& data, std::vector<std::unique_ptr<LayerState>>& states) const {
+    if (data.in.dims().empty()) {
         NN_ERROR("Input tensor is not valid");
         return false;
     }
-    if (!dispatcher.isValid()) {
+    if (!data.dispatcher.isValid()) {
         NN_ERROR("Worker pool is not running");
         return false;
     }
     if (states.size() != layers_.size()) states.resize(layers_.size());
-    LayerData data(in, out, dispatcher);
     const size_t last = layers_.size() - 1;
     for (size_t i = 0; i <= last; ++i) {
         data.setStateSlot(&states[i]);
@@ -95,8 +100,8 @@ bool Model::run(Tensor& in, Tensor& out, Dispatcher& dispatcher,
         }
         if (i != last) {
             // The output becomes the next input; both blocks stay for reuse.
-            in.swap(out);
-            out.clear();
+            data.passThrough();
+            data.out.clear();
         }
     }
     return true;

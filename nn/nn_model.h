@@ -43,10 +43,12 @@ public:
     // [prediction thread] allocates the chain's scratch
     bool predict(Tensor in, Tensor& out, Dispatcher& dispatcher) const;
     // The chain with caller-held scratch: in is copied into the scratch, the
-    // intermediate tensors and layer states stay in it, so a repeated
-    // prediction of the same shapes allocates nothing and starts no thread.
-    // in and out may be the same tensor.
-    // [audio thread] no allocation after the first predictions, no locks but the pool's
+    // chain runs on the scratch's tensors and layer states, and the result is
+    // copied into out (into its block when large enough). After the first
+    // prediction of a shape, a repeated one allocates nothing and starts no
+    // thread. On failure out is left as it was. in and out may be the same
+    // tensor.
+    // [audio thread] no allocation after the first prediction, no locks but the pool's
     bool predict(const Tensor& in, Tensor& out, Dispatcher& dispatcher,
                  PredictScratch& scratch) const;
 
@@ -54,8 +56,8 @@ public:
 
 private:
     explicit Model(std::vector<std::unique_ptr<Layer>> layers);
-    bool run(Tensor& in, Tensor& out, Dispatcher& dispatcher,
-             std::vector<std::unique_ptr<LayerState>>& states) const;
+    // The chain on data: the result ends in data.out. False after a report.
+    bool run(LayerData& data, std::vector<std::unique_ptr<LayerState>>& states) const;
 
     std::vector<std::unique_ptr<Layer>> layers_; // file order, never empty
 };

@@ -1,5 +1,6 @@
 #include "nn/nn_parser.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -83,6 +84,40 @@ bool Parser::readArray(std::istream& stream, float* block, size_t n) {
         return false;
     }
     if (!littleEndianHost()) swapWords(block, n);
+    return true;
+}
+
+bool Parser::readArray(std::istream& stream, FloatBlock& block, size_t n) {
+    const uint64_t wanted = uint64_t(n) * 4;
+    const int64_t available = remainingBytes(stream);
+    if (available >= 0) {
+        if (uint64_t(available) < wanted) {
+            // What a read would do, without first allocating the whole block.
+            stream.ignore(std::streamsize(available));
+            stream.setstate(std::ios_base::eofbit | std::ios_base::failbit);
+            NN_ERROR("Parse failed: " << available << " - " << wanted);
+            return false;
+        }
+        block.resize(n);
+        return readArray(stream, block.data(), n);
+    }
+    // Length unknown: the block grows by at most one piece beyond the bytes
+    // that actually arrived.
+    constexpr size_t kPiece = size_t(1) << 20;
+    block.clear();
+    size_t done = 0;
+    while (done < n) {
+        const size_t piece = std::min(kPiece, n - done);
+        block.resize(done + piece);
+        const size_t got =
+            readBytes(stream, reinterpret_cast<char*>(block.data() + done), piece * 4);
+        if (got != piece * 4) {
+            NN_ERROR("Parse failed: " << done * 4 + got << " - " << wanted);
+            return false;
+        }
+        done += piece;
+    }
+    fromLittleEndian(block.data(), n);
     return true;
 }
 

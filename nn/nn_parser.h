@@ -4,11 +4,14 @@
 // Every failure in the engine writes exactly one line to standard error:
 //   "[<source base name>::<line>] <message>\n", flushed.
 // Use NN_ERROR(a << b << ...) so that file and line are those of the report.
+#include "nn/nn_aligned_allocator.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace nn {
 
@@ -28,6 +31,12 @@ public:
     // "Output ptr is null" for a null block (n > 0), "Parse failed: <read> -
     // <4n>" on a short read; false on either. [loading thread]
     static bool readArray(std::istream& stream, float* block, size_t n);
+    // As above into block, resized to n. The block never outgrows what the
+    // stream holds: a seekable stream with fewer than 4n bytes left is read
+    // to its end and reported before anything is allocated; another stream
+    // is read in pieces of a few megabytes. [loading thread] allocates
+    using FloatBlock = std::vector<float, aligned_allocator<float>>;
+    static bool readArray(std::istream& stream, FloatBlock& block, size_t n);
 
     // Turns n words read from a model stream into host order (nothing to do
     // on little-endian hosts).

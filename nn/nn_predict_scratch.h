@@ -1,8 +1,10 @@
 #pragma once
 // Caller-held storage that makes repeated Model::predict calls of the same
-// shapes allocation-free: the chain's intermediate tensor and every layer's
-// state (nn_layer.h) are kept here between predictions instead of being
-// built and released by each one. One scratch per model and caller thread.
+// shapes allocation-free from the second call on: the chain's two working
+// tensors and every layer's state (nn_layer.h) are kept here between
+// predictions instead of being built and released by each one. Each working
+// block plays the same roles in every prediction, so the first prediction
+// sizes everything. One scratch per model and caller thread.
 #include "nn/nn_layer.h"
 #include "nn/nn_tensor.h"
 
@@ -21,7 +23,8 @@ public:
 
 private:
     friend class Model;
-    Tensor in_;
+    Tensor in_;                                       // the current layer's input
+    Tensor out_;                                      // what the current layer writes
     std::vector<std::unique_ptr<LayerState>> states_; // one slot per layer
 };
 

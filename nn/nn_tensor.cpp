@@ -211,42 +211,14 @@ std::unique_ptr<Tensor> Tensor::create(uint32_t dimsCount, std::istream& stream)
         NN_ERROR("Tensor too large (dims: " << formatDims(dims) << ")");
         return nullptr;
     }
-    // A corrupt size must not make us allocate what the stream cannot fill.
-    const int64_t available = Parser::remainingBytes(stream);
-    if (available >= 0 && uint64_t(available) < count * 4) {
-        stream.ignore(available);
-        NN_ERROR("Parse failed: " << available << " - " << count * 4);
+    // The reader sizes the block only as far as the stream can fill it, so
+    // a corrupt size does not allocate gigabytes.
+    auto tensor = std::make_unique<Tensor>();
+    tensor->dims_ = std::move(dims);
+    if (!Parser::readArray(stream, tensor->data_, size_t(count))) {
         NN_ERROR("Data parse failed");
         return nullptr;
     }
-    auto tensor = std::make_unique<Tensor>();
-    tensor->dims_ = std::move(dims);
-    if (available >= 0) {
-        tensor->data_.resize(size_t(count));
-        if (!Parser::readArray(stream, tensor->data(), tensor->size())) {
-            NN_ERROR("Data parse failed");
-            return nullptr;
-        }
-        return tensor;
-    }
-    // A stream that cannot tell its length is read in pieces, so the block
-    // never outgrows the bytes that actually arrive by more than one piece.
-    constexpr size_t kPiece = size_t(1) << 20;
-    size_t done = 0;
-    while (done < count) {
-        const size_t piece = std::min(kPiece, size_t(count) - done);
-        tensor->data_.resize(done + piece);
-        const std::streamsize got =
-            stream.read(reinterpret_cast<char*>(tensor->data() + done), std::streamsize(piece * 4))
-                .gcount();
-        if (size_t(got) != piece * 4) {
-            NN_ERROR("Parse failed: " << done * 4 + size_t(got) << " - " << count * 4);
-            NN_ERROR("Data parse failed");
-            return nullptr;
-        }
-        done += piece;
-    }
-    Parser::fromLittleEndian(tensor->data(), tensor->size());
     return tensor;
 }
 

@@ -21,12 +21,24 @@ nn::Tensor indices(const std::vector<float>& values) {
 }
 
 TEST(EmbeddingLayerTest, CopiesTheNamedRows) {
+    // The offset is index * columns in float32, truncated toward zero: a
+    // fraction may start a row mid-row, and offsets in (-1, 0) give row 0.
+    const struct {
+        std::vector<float> indices, values;
+    } cases[] = {
+        {{2, 0}, {5, 6, 1, 2}},     {{1.9f}, {4, 5}}, // offset 3.8 -> 3
+        {{0.5f}, {2, 3}},                             // offset 1
+        {{-0.25f}, {1, 2}},                           // offset -0.5 -> 0
+        {{-0.0f, 2}, {1, 2, 5, 6}},
+    };
     nn::Dispatcher pool(1);
-    nn::Tensor in = indices({2, 0}), out;
-    nn::LayerData data(in, out, pool);
-    ASSERT_TRUE(table3x2()->apply(data));
-    EXPECT_EQ(out.dims(), (nn::Tensor::Dims{2, 2}));
-    EXPECT_EQ(nntest::valuesOf(out), (std::vector<float>{5, 6, 1, 2}));
+    for (const auto& c : cases) {
+        nn::Tensor in = indices(c.indices), out;
+        nn::LayerData data(in, out, pool);
+        ASSERT_TRUE(table3x2()->apply(data)) << c.indices[0];
+        EXPECT_EQ(out.dims(), (nn::Tensor::Dims{c.indices.size(), 2}));
+        EXPECT_EQ(nntest::valuesOf(out), c.values) << c.indices[0];
+    }
 }
 
 TEST(EmbeddingLayerTest, NoIndicesGiveAnEmptyOutput) {
@@ -47,6 +59,8 @@ TEST(EmbeddingLayerTest, RejectsBadInputsAndLeavesTheOutput) {
     } cases[] = {
         {{0, 3}, false, {"Embedding index out of range: 3 (weights dims: [3, 2])"}},
         {{-1}, false, {"Embedding index out of range: -1 (weights dims: [3, 2])"}},
+        {{-0.5f}, false, {"Embedding index out of range: -0.5 (weights dims: [3, 2])"}},
+        {{2.5f}, false, {"Embedding index out of range: 2.5 (weights dims: [3, 2])"}},
         {{nan}, false, {"Embedding index out of range: nan (weights dims: [3, 2])"}},
         {{1e30f}, false, {"Embedding index out of range: 1e+30 (weights dims: [3, 2])"}},
         {{0, 1}, true, {"Input tensor dims count must be 1 (input dims: [1, 2])"}},

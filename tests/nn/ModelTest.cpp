@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -211,16 +212,37 @@ TEST(ModelTest, AWorkerPoolThatCouldNotStartFailsThePrediction) {
               }),
               Messages{"Worker pool is not running"});
     EXPECT_FALSE(ok);
+    // The form that builds its own pool of the hardware thread count.
+    if (std::thread::hardware_concurrency() > 1) {
+        nn::Dispatcher::failThreadStartsForTesting(1, 1);
+        ok = true;
+        const Messages messages = reportsOf([&] {
+            ok = model->predict(tensorOf({2}, {1, 2}), out);
+        });
+        nn::Dispatcher::failThreadStartsForTesting(0);
+        ASSERT_EQ(messages.size(), 2u);
+        EXPECT_EQ(messages[0].rfind("Worker thread start failed: ", 0), 0u) << messages[0];
+        EXPECT_EQ(messages[1], "Worker pool is not running");
+        EXPECT_FALSE(ok);
+    }
+}
+
+// A dense record, units x inputs, with random weights and biases.
+ModelBytes& dense(ModelBytes& bytes, uint32_t units, uint32_t inputs, uint32_t activation,
+                  unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> v(-1, 1);
+    std::vector<float> w(units * inputs), b(units);
+    for (float& x : w) x = v(rng);
+    for (float& x : b) x = v(rng);
+    return bytes.u32(1).tensor({units, inputs}, w).tensor({units}, b).u32(activation);
 }
 
 // dense 16 -> 8 with relu, then a sigmoid activation layer
 std::string denseModel() {
-    std::mt19937 rng(21);
-    std::uniform_real_distribution<float> v(-1, 1);
-    std::vector<float> w(8 * 16), b(8);
-    for (float& x : w) x = v(rng);
-    for (float& x : b) x = v(rng);
-    return ModelBytes().u32(2).u32(1).tensor({8, 16}, w).tensor({8}, b).u32(2).u32(8).u32(6).str();
+    ModelBytes bytes;
+    bytes.u32(2);
+    return dense(bytes, 8, 16, 2, 21).u32(8).u32(6).str();
 }
 
 TEST(ModelTest, AllPredictFormsGiveTheSameFloats) {
@@ -246,29 +268,79 @@ TEST(ModelTest, AllPredictFormsGiveTheSameFloats) {
     EXPECT_EQ(valuesOf(same), valuesOf(plain));
 }
 
+struct ChainCase {
+    const char* name;
+    std::string bytes;
+    uint64_t inputs;
+};
+
+std::vector<ChainCase> chainCases() {
+    ModelBytes twoDense, reluDense;
+    dense(twoDense.u32(2), 24, 16, 2, 5);
+    dense(twoDense, 8, 24, 6, 6);
+    dense(reluDense.u32(2).u32(8).u32(2), 8, 16, 7, 7);
+    return {
+        {"dense, sigmoid", denseModel(), 16},
+        {"dense, dense", twoDense.str(), 16},
+        {"relu, dense", reluDense.str(), 16},
+        {"flatten", ModelBytes().u32(1).u32(6).str(), 16},
+        {"batch norm, relu, flatten, elu", smallModel().str(), 4},
+    };
+}
+
 TEST(ModelTest, RepeatedPredictionsWithScratchAllocateNothing) {
-    std::unique_ptr<nn::Model> model = fromBytes(denseModel());
+    // After the first prediction of each scratch nothing allocates, whatever
+    // the chain's length and pass-through layers, and also when several
+    // scratches (one per model, as the mask predictor keeps them) write one
+    // shared output tensor.
+    for (const ChainCase& c : chainCases())
+        for (unsigned threads : {1u, 4u}) {
+            std::unique_ptr<nn::Model> model = fromBytes(c.bytes);
+            ASSERT_TRUE(model) << c.name;
+            nn::Dispatcher pool(threads);
+            nn::PredictScratch scratches[3];
+            nn::Tensor in(c.inputs), out, expected;
+            in.fill(0.5f);
+            ASSERT_TRUE(model->predict(nn::Tensor(in), expected, pool));
+            for (nn::PredictScratch& scratch : scratches)
+                ASSERT_TRUE(model->predict(in, out, pool, scratch)) << c.name;
+            const int threadCount = testsupport::ThreadCount();
+            testsupport::AllocCounter counter;
+            for (int frame = 0; frame < 5; ++frame)
+                for (nn::PredictScratch& scratch : scratches) {
+                    in[0] = float(frame % 2);
+                    ASSERT_TRUE(model->predict(in, out, pool, scratch)) << c.name;
+                }
+            EXPECT_EQ(counter.Count(), 0) << c.name << ", " << threads << " threads";
+            EXPECT_EQ(testsupport::ThreadCount(), threadCount) << c.name;
+            in[0] = 0.5f;
+            ASSERT_TRUE(model->predict(in, out, pool, scratches[1]));
+            ASSERT_EQ(out.dims(), expected.dims()) << c.name;
+            for (size_t i = 0; i < out.size(); ++i)
+                EXPECT_TRUE(sameBits(out[i], expected[i])) << c.name << " at " << i;
+        }
+}
+
+TEST(ModelTest, AFailedScratchPredictionLeavesTheOutputAndTheScratchUsable) {
+    // relu, then max pooling 1 x 1, which needs three dimensions
+    std::unique_ptr<nn::Model> model =
+        fromBytes(ModelBytes().u32(2).u32(8).u32(2).u32(9).u32(1).u32(1).str());
     ASSERT_TRUE(model);
-    nn::Dispatcher pool(4);
+    nn::Dispatcher pool(1);
     nn::PredictScratch scratch;
-    nn::Tensor in(16), out;
-    in.fill(0.5f);
-    // The first predictions size the scratch; the blocks then trade places
-    // between in and out, so two rounds settle every capacity.
-    ASSERT_TRUE(model->predict(in, out, pool, scratch));
-    ASSERT_TRUE(model->predict(in, out, pool, scratch));
-    const std::vector<float> first = valuesOf(out);
-    const int threads = testsupport::ThreadCount();
-    testsupport::AllocCounter counter;
-    for (int frame = 0; frame < 20; ++frame) {
-        in[0] = float(frame % 2);
-        ASSERT_TRUE(model->predict(in, out, pool, scratch));
-    }
-    EXPECT_EQ(counter.Count(), 0);
-    EXPECT_EQ(testsupport::ThreadCount(), threads);
-    in[0] = 0.5f;
-    ASSERT_TRUE(model->predict(in, out, pool, scratch));
-    EXPECT_EQ(valuesOf(out), first);
+    nn::Tensor out = tensorOf({2}, {7, 8});
+    bool ok = true;
+    EXPECT_EQ(
+        reportsOf([&] {
+            ok = model->predict(tensorOf({2, 3}), out, pool, scratch);
+        }),
+        (Messages{"Input tensor dims count must be 3 (input dims: [2, 3])", "Layer apply failed"}));
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(out.dims(), nn::Tensor::Dims{2});
+    EXPECT_EQ(valuesOf(out), (std::vector<float>{7, 8}));
+    ASSERT_TRUE(model->predict(tensorOf({1, 1, 2}, {-3, 4}), out, pool, scratch));
+    EXPECT_EQ(out.dims(), (nn::Tensor::Dims{1, 1, 2}));
+    EXPECT_EQ(valuesOf(out), (std::vector<float>{0, 4}));
 }
 
 } // namespace

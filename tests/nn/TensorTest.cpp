@@ -299,6 +299,23 @@ TEST(TensorRecordTest, ReadsOrReportsEachRecord) {
         }
 }
 
+TEST(TensorRecordTest, ShortDataIsReportedByTheReaderThenTheRecord) {
+    const std::string bytes = dims23(20).str();
+    for (bool seekable : {true, false}) {
+        std::istringstream seekableStream(bytes);
+        OneWayBuffer oneWay(bytes);
+        std::istream oneWayStream(&oneWay);
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(nn::Tensor::create(2, seekable ? seekableStream : oneWayStream));
+        std::istringstream lines(testing::internal::GetCapturedStderr());
+        std::string reader, record;
+        std::getline(lines, reader);
+        std::getline(lines, record);
+        EXPECT_EQ(reader.rfind("[nn_parser.cpp::", 0), 0u) << reader;
+        EXPECT_EQ(record.rfind("[nn_tensor.cpp::", 0), 0u) << record;
+    }
+}
+
 TEST(TensorRecordTest, ValuesAreLittleEndianRowMajor) {
     std::istringstream stream(ModelBytes().tensor({2, 2}, {1.5f, -2, 3, 1e-3f}).str());
     std::unique_ptr<nn::Tensor> t = nn::Tensor::create(2, stream);
