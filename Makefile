@@ -36,6 +36,15 @@ test-tsan:
 	cmake --build build/tsan -j$(JOBS) --target nn_tests
 	TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/nn_tests
 
+# Separates the bundled demo mix into its four stems (see tools/render/demo.sh).
+demo: deps build
+	tools/render/demo.sh build/release
+
+# Reproduces the shipped models from nothing: dataset, export, training,
+# evaluation (see tools/train/make_models.sh).
+models: deps build
+	tools/train/make_models.sh build/release
+
 bench: deps
 	cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DSTEMVOLTA_BENCH=ON
 	cmake --build build/bench -j$(JOBS)

@@ -1,20 +1,17 @@
 #include "toolkit/AudioFile.h"
 
+#include "toolkit/DspUtilsAnalysis.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace {
 
-// Text after the last '.' of the path, null when there is none.
-const char* ExtensionOf(const char* path) {
-    const char* dot = std::strrchr(path, '.');
-    return dot ? dot + 1 : nullptr;
-}
-
 int FormatForExtension(const char* path) {
-    const char* ext = ExtensionOf(path);
+    const char* ext = DspUtils::GetFileExtension(path);
     if (!ext) ext = "wav";
     if (std::strcmp(ext, "wav") == 0) return AudioFile::kFormatWavFloat;
     if (std::strcmp(ext, "aif") == 0 || std::strcmp(ext, "aiff") == 0)
@@ -103,7 +100,9 @@ std::unique_ptr<AudioFile> AudioFile::Load(const char* path, ChannelList* channe
 }
 
 bool AudioFile::Save(const char* path) const {
-    if (!path) return false;
+    // A rate the file header cannot hold is refused rather than converted.
+    if (!path || !(mSampleRate >= 1.0 && mSampleRate < static_cast<double>(INT_MAX) + 1.0))
+        return false;
     const ChannelList& list = *mChannels;
     const int frames = list.empty() ? 0 : list[0].GetSize();
 
@@ -129,8 +128,9 @@ bool AudioFile::Save(const char* path) const {
             sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
             sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
         }
-        for (size_t c = 0; c < numChannels; c++) {
-            // Channels shorter than the first are padded with the zeros above.
+        // Channels shorter than the first, and channels missing from a
+        // borrowed list its owner shrank, are padded with the zeros above.
+        for (size_t c = 0; c < std::min(numChannels, list.size()); c++) {
             const KIT_TypedBuf<double>& buf = list[c];
             const int n = std::min(frames, buf.GetSize());
             const double* src = buf.Get();
@@ -147,13 +147,17 @@ bool AudioFile::Save(const char* path) const {
     return ok;
 }
 
+bool AudioFile::HasChannel(int index) const {
+    return index >= 0 && index < mNumChannels && static_cast<size_t>(index) < mChannels->size();
+}
+
 void AudioFile::GetChannel(int index, KIT_TypedBuf<double>** out) {
-    if (!out || index < 0 || index >= mNumChannels) return;
+    if (!out || !HasChannel(index)) return;
     *out = &(*mChannels)[static_cast<size_t>(index)];
 }
 
 void AudioFile::SetChannel(int index, const KIT_TypedBuf<double>& buffer, int length) {
-    if (index < 0 || index >= mNumChannels) return;
+    if (!HasChannel(index)) return;
     KIT_TypedBuf<double>& dst = (*mChannels)[static_cast<size_t>(index)];
     if (&dst != &buffer) dst.CopyFrom(buffer);
     if (length > 0) {

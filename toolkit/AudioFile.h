@@ -37,7 +37,8 @@ public:
     // format comes from the path's extension ("wav" or none, "aif"/"aiff",
     // "flac") unless a format other than kFormatFromExtension was given.
     // False when the file cannot be opened (an unknown extension included),
-    // when the path is null or when fewer samples than asked were written.
+    // when the path is null, when the rate is not from 1 Hz to INT_MAX Hz or
+    // when fewer samples than asked were written.
     bool Save(const char* path) const;
 
     int GetNumChannels() const { return mNumChannels; }
@@ -52,6 +53,10 @@ public:
     void SetChannel(int index, const KIT_TypedBuf<double>& buffer, int length);
 
 private:
+    // index names a channel of the count and of the list (a borrowed list
+    // may have been shrunk by its owner).
+    bool HasChannel(int index) const;
+
     int mNumChannels;
     double mSampleRate;
     int mFormat;

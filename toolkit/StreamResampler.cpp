@@ -129,6 +129,7 @@ void StreamResampler::Reset(double fractionalPosition) {
     // A negative or non-finite start would read before the buffer.
     if (!(fractionalPosition >= 0.0)) fractionalPosition = 0.0;
     mFractionalPos = std::min(fractionalPosition, kMaxStartPosition);
+    mLeadPending = true;
     if (mLowPass) mLowPass->ClearHistories();
 }
 
@@ -166,18 +167,25 @@ int StreamResampler::ResamplePrepare(int count, int channels, double** input) {
 
     const int fs = mSincLength >= 2 ? mSincLength : 0;
     const int lead = fs / 2 - 1;
-    if (fs >= 4 && mBufferedFrames < lead) {
+    if (fs >= 4 && mLeadPending) {
         // Zeros in front of the stream centre the first output on the first
-        // input frame; frames still buffered move behind them.
-        const int add = lead - mBufferedFrames;
-        mInput.Resize(static_cast<int64_t>(lead) * c, false);
-        if (mInput.GetSize() == lead * c) {
-            double* data = mInput.Get();
-            std::memmove(data + static_cast<int64_t>(add) * c, data,
-                         sizeof(double) * static_cast<size_t>(mBufferedFrames) * c);
-            std::memset(data, 0, sizeof(double) * static_cast<size_t>(add) * c);
-            mFilterLatency += add;
-            mBufferedFrames = lead;
+        // input frame; frames still buffered move behind them. Only once per
+        // stream: mid-stream, fewer buffered frames than the lead (steps
+        // longer than half the table) are no reason to insert silence.
+        if (mBufferedFrames >= lead) {
+            mLeadPending = false;
+        } else {
+            const int add = lead - mBufferedFrames;
+            mInput.Resize(static_cast<int64_t>(lead) * c, false);
+            if (mInput.GetSize() == lead * c) {
+                double* data = mInput.Get();
+                std::memmove(data + static_cast<int64_t>(add) * c, data,
+                             sizeof(double) * static_cast<size_t>(mBufferedFrames) * c);
+                std::memset(data, 0, sizeof(double) * static_cast<size_t>(add) * c);
+                mFilterLatency += add;
+                mBufferedFrames = lead;
+                mLeadPending = false;
+            }
         }
     }
 

@@ -41,7 +41,9 @@ public:
 
     // [audio thread] no allocation. Starts a new stream at the given
     // fractional read position (input frames); zeroes the low-pass histories.
-    // Mode, settings and rates are kept.
+    // Mode, settings and rates are kept. In sinc mode the next
+    // ResamplePrepare puts sinc length / 2 - 1 zero frames in front of the
+    // stream (the filter latency).
     void Reset(double fractionalPosition = 0.0);
 
     // [setup] May free the sinc table and the low-pass bank. Sinc wins over
@@ -112,4 +114,6 @@ private:
     int mFilterCount = 1;
     int mSincOversampling = 0;
     bool mLinear = true;
+    // Sinc mode puts its zeros in front of the first block after Reset only.
+    bool mLeadPending = true;
 };

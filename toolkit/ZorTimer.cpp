@@ -5,6 +5,16 @@
 
 #include <cstdio>
 
+namespace {
+
+// A clock set back between start and now counts as no time passed, not as
+// an unsigned wrap to some 10^19 ms.
+uint64_t Elapsed(uint64_t start, uint64_t now) {
+    return now > start ? now - start : 0;
+}
+
+} // namespace
+
 ZorTimer::ZorTimer() {
     Reset();
 }
@@ -27,13 +37,13 @@ void ZorTimer::Start() {
 
 void ZorTimer::Stop() {
     const uint64_t now = GetCurrentTimeMs();
-    mTotal += now - mStart;
+    mTotal += Elapsed(mStart, now);
     mStart = now;
     mRunning = false;
 }
 
 uint64_t ZorTimer::Get() const {
-    return mRunning ? mTotal + (GetCurrentTimeMs() - mStart) : mTotal;
+    return mRunning ? mTotal + Elapsed(mStart, GetCurrentTimeMs()) : mTotal;
 }
 
 void ZorTimer::StopAndPrint(long* counter, const char* fileName, const char* format) {

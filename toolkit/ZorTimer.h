@@ -1,6 +1,9 @@
 #pragma once
 // Millisecond stopwatch over GetCurrentTimeMs that can print its total to a
-// file of the debug folder now and then.
+// file of the debug folder now and then. A clock that is set back while the
+// timer runs adds nothing for that span.
+// [any thread] one timer per thread; no allocation, no locks, except that
+// StopAndPrint writes a file when it prints (never on the audio thread).
 #include <cstdint>
 
 class ZorTimer {

@@ -4,7 +4,8 @@
 // weighted layers, written without the engine's kernels so that the layers
 // can be checked bit for bit (the test program is built without
 // floating-point contraction like the engine); and helpers that build a
-// layer from its record and apply it.
+// layer from its record and apply it. Tensors are built and read with
+// NnTestSupport.h's helpers.
 #include "nn/nn_dispatcher.h"
 #include "nn/nn_layer.h"
 #include "nn/nn_tensor.h"
@@ -12,9 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -116,34 +115,10 @@ inline std::vector<float> spread(size_t n, uint32_t seed) {
     return v;
 }
 
-// A tensor of the given dims holding values (zeros when values is empty).
-inline nn::Tensor tensorOf(const std::vector<uint64_t>& dims,
-                           const std::vector<float>& values = {}) {
-    nn::Tensor t;
-    switch (dims.size()) {
-    case 1:
-        t.resize(dims[0]);
-        break;
-    case 2:
-        t.resize(dims[0], dims[1]);
-        break;
-    case 3:
-        t.resize(dims[0], dims[1], dims[2]);
-        break;
-    default:
-        t.resize(dims[0], dims[1], dims[2], dims[3]);
-        break;
-    }
-    if (!values.empty()) {
-        EXPECT_EQ(values.size(), t.size());
-        std::memcpy(t.data(), values.data(), std::min(values.size(), t.size()) * sizeof(float));
-    }
-    return t;
-}
-
-inline std::vector<float> valuesOf(const nn::Tensor& t) {
-    return std::vector<float>(t.data(), t.data() + t.size());
-}
+// The tensor helpers of the engine's tests, under the names the dense and
+// weighted-layer tests use.
+using nntest::tensorOf;
+using nntest::valuesOf;
 
 // The layer of a record (ID then payload); null when it does not load.
 inline std::unique_ptr<nn::Layer> layerOf(const nntest::ModelBytes& record) {
@@ -167,11 +142,27 @@ inline Applied applyTo(const nn::Layer& layer, const nn::Tensor& in, int threads
     return r;
 }
 
+// Applies layer to a zero input of dims, which it must reject with the one
+// report message, leaving an output that already held values as it was.
+inline void expectRejects(const nn::Layer& layer, const nn::Tensor::Dims& dims,
+                          const std::string& message) {
+    SCOPED_TRACE(nn::formatDims(dims));
+    nn::Dispatcher pool{1u};
+    nn::Tensor in = nntest::tensorOf(dims);
+    nn::Tensor out = nntest::tensorOf({2, 1}, {7, 8});
+    bool ok = true;
+    nn::LayerData data(in, out, pool);
+    EXPECT_EQ(nntest::reportsOf([&] { ok = layer.apply(data); }), nntest::Messages({message}));
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(out.dims(), nn::Tensor::Dims({2, 1})) << "out must be untouched";
+    EXPECT_EQ(nntest::valuesOf(out), std::vector<float>({7, 8})) << "out must be untouched";
+}
+
 // Index of the first element whose bits differ, -1 when all are identical.
 inline long firstDifference(const std::vector<float>& a, const std::vector<float>& b) {
     if (a.size() != b.size()) return 0;
     for (size_t i = 0; i < a.size(); ++i)
-        if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0) return long(i);
+        if (!nntest::sameBits(a[i], b[i])) return long(i);
     return -1;
 }
 

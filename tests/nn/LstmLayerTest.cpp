@@ -1,18 +1,20 @@
 #include "nn/nn_lstm_layer.h"
 
+#include "nn/nn_model.h"
 #include "tests/nn/LayerTestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
+#include <sstream>
 
 namespace {
 
 using layerref::applyTo;
 using layerref::layerOf;
-using layerref::tensorOf;
-using layerref::valuesOf;
+using nntest::tensorOf;
+using nntest::valuesOf;
 
 constexpr uint32_t kLstm = 10, kSigmoid = 6, kTanh = 7, kHardSigmoid = 8;
 
@@ -131,12 +133,7 @@ TEST(LstmLayerTest, RejectsInputOfWrongShape) {
          "(wi dims: [2, 3])"},
         {{0, 3}, "Input tensor has no steps (input dims: [0, 3])"},
     };
-    for (const Case& c : cases) {
-        const layerref::Applied r = applyTo(*layer, tensorOf(c.dims));
-        EXPECT_FALSE(r.ok);
-        EXPECT_EQ(r.messages, nntest::Messages({c.message}));
-        EXPECT_TRUE(r.out.dims().empty()) << "out must be untouched";
-    }
+    for (const Case& c : cases) layerref::expectRejects(*layer, c.dims, c.message);
 }
 
 TEST(LstmLayerTest, LoadFailuresReportTheirChain) {
@@ -163,6 +160,14 @@ TEST(LstmLayerTest, LoadFailuresReportTheirChain) {
         cut.raw(full.substr(0, c.cut));
         EXPECT_EQ(nntest::reportsOf([&] { EXPECT_FALSE(layerOf(cut)); }), c.messages) << c.cut;
     }
+    // Inside a model file the model's own reports follow the layer's chain.
+    const std::string model = nntest::ModelBytes().u32(1).str() + full.substr(0, uc + 8 + 8);
+    EXPECT_EQ(nntest::reportsOf([&] {
+                  std::istringstream stream(model);
+                  EXPECT_FALSE(nn::Model::create(stream));
+              }),
+              nntest::Messages({"Parse failed: 8 - 16", "Data parse failed",
+                                "uc tensor parse failed", "Layer parse failed"}));
     nntest::ModelBytes badActivation;
     badActivation.raw(full.substr(0, activations)).u32(kSigmoid).u32(10).u32(1);
     EXPECT_EQ(

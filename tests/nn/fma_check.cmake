@@ -17,7 +17,7 @@ endforeach()
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})
 set(flags -std=c++17 -O3 -march=native -mfma ${OPTIONS} -I${SOURCE_DIR})
-set(fused_regex "vfn?m(add|sub)[0-9]*[ps][sd]")
+set(fused_regex "vfn?m(add|sub)(add|sub)?[0-9]*[ps][sd]")
 
 function(compile src obj)
   execute_process(COMMAND ${CXX} ${ARGN} -c ${src} -o ${obj}

@@ -146,6 +146,33 @@ TEST(AudioFile, RefusesWhatItCannotOpen) {
 
     AudioFile noChannels(0, -1, nullptr, 44100);
     EXPECT_FALSE(noChannels.Save(dir.File("none.wav").c_str()));
+
+    // Rates no header can hold.
+    for (double rate : {0.0, -44100.0, 1e12, static_cast<double>(NAN)}) {
+        AudioFile odd(1, -1, nullptr, rate);
+        FillChannels(odd, 16, 2);
+        EXPECT_FALSE(odd.Save(dir.File("odd.wav").c_str())) << rate;
+    }
+}
+
+TEST(AudioFile, BorrowedListShrunkByItsOwnerIsNotReadPast) {
+    TempDir dir;
+    AudioFile::ChannelList list;
+    AudioFile sound(3, -1, &list, 44100);
+    FillChannels(sound, 50, 6);
+    list.resize(2); // the owner dropped the last channel
+    KIT_TypedBuf<double> sentinel;
+    KIT_TypedBuf<double>* out = &sentinel;
+    sound.GetChannel(2, &out);
+    EXPECT_EQ(out, &sentinel);
+    sound.SetChannel(2, list[0], 0); // ignored
+    std::unique_ptr<AudioFile> in = Reload(sound, dir.File("shrunk.wav"));
+    ASSERT_NE(in, nullptr);
+    ASSERT_EQ(in->GetNumChannels(), 3);
+    KIT_TypedBuf<double>* missing = Channel(*in, 2);
+    ASSERT_EQ(missing->GetSize(), 50);
+    for (int i = 0; i < 50; i++) ASSERT_EQ((*missing)[i], 0.0) << i;
+    for (int i = 0; i < 50; i++) ASSERT_EQ((*Channel(*in, 1))[i], list[1][i]) << i;
 }
 
 TEST(AudioFile, PadsShortChannelsAndCutsLongOnesToTheFirst) {

@@ -1,14 +1,11 @@
 #include "toolkit/DbgSpectrogram.h"
 
+#include "tests/toolkit/DebugFolderFixture.h"
 #include "toolkit/DspUtilsScale.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -28,44 +25,7 @@ std::vector<double> Values(const DbgSpectrogram& s, int i) {
     return std::vector<double>(out.Get(), out.Get() + out.GetSize());
 }
 
-// Points HOME at a fresh folder holding Documents/CorvenaAudio-Debug, so that
-// debug files land there; restores HOME afterwards.
-class DebugFolder : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* home = std::getenv("HOME");
-        mOldHome = home ? home : "";
-        mHadHome = home != nullptr;
-        char pattern[] = "/tmp/dbgspectrogram-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        mRoot = pattern;
-        ASSERT_EQ(mkdir((mRoot + "/Documents").c_str(), 0700), 0);
-        ASSERT_EQ(mkdir((mRoot + "/Documents/CorvenaAudio-Debug").c_str(), 0700), 0);
-        setenv("HOME", mRoot.c_str(), 1);
-    }
-    void TearDown() override {
-        if (mHadHome)
-            setenv("HOME", mOldHome.c_str(), 1);
-        else
-            unsetenv("HOME");
-        const std::string cmd = "rm -rf '" + mRoot + "'";
-        if (std::system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << mRoot;
-    }
-    std::string Read(const std::string& name) const {
-        std::ifstream in(mRoot + "/Documents/CorvenaAudio-Debug/" + name);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    bool Exists(const std::string& name) const {
-        struct stat st;
-        return stat((mRoot + "/Documents/CorvenaAudio-Debug/" + name).c_str(), &st) == 0;
-    }
-
-private:
-    std::string mRoot, mOldHome;
-    bool mHadHome = false;
-};
+using DebugFolder = DebugFolderFixture;
 
 TEST(DbgSpectrogram, PrefillsAndDropsTheOldestBeyondTheLimit) {
     DbgSpectrogram s(2, 3);
@@ -135,14 +95,14 @@ TEST_F(DebugFolder, WritesGreyPicturesTopBinFirst) {
     s.AddLine(Column({0.1, nan}));
     s.SavePPM8("a.ppm");
     // Values above 1 and NaN saturate; negative values are black.
-    EXPECT_EQ(Read("a.ppm"), "P3\n3 2\n255\n"
-                             "255 255 255\n255 255 255\n255 255 255\n\n"
-                             "127 127 127\n0 0 0\n25 25 25\n\n");
+    EXPECT_EQ(Contents("a.ppm"), "P3\n3 2\n255\n"
+                                 "255 255 255\n255 255 255\n255 255 255\n\n"
+                                 "127 127 127\n0 0 0\n25 25 25\n\n");
     s.SavePPM16("b.ppm");
-    EXPECT_EQ(Read("b.ppm").rfind("P3\n3 2\n65535\n65535 65535 65535\n", 0), 0u);
+    EXPECT_EQ(Contents("b.ppm").rfind("P3\n3 2\n65535\n65535 65535 65535\n", 0), 0u);
 
     s.SaveText("t");
-    EXPECT_EQ(Read("t-magns"), "0.5 1 \n-0.25 2 \n0.1 nan \n");
+    EXPECT_EQ(Contents("t-magns"), "0.5 1 \n-0.25 2 \n0.1 nan \n");
 }
 
 TEST_F(DebugFolder, ShorterColumnsAreBoundedByTheirOwnLength) {
@@ -153,7 +113,7 @@ TEST_F(DebugFolder, ShorterColumnsAreBoundedByTheirOwnLength) {
     s.AddLine(Column(ones));
     ASSERT_EQ(Values(s, 1).size(), 14u);
     s.SavePPM8("short.ppm");
-    std::istringstream in(Read("short.ppm"));
+    std::istringstream in(Contents("short.ppm"));
     std::string magic;
     int width = 0, height = 0, max = 0;
     in >> magic >> width >> height >> max;

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,30 +46,44 @@ std::string Samples16(int count) {
     return s;
 }
 
-TEST_F(PpmImageTest, ReadsEightBitImages) {
-    const std::string pixels = Samples8(5 * 3 * 3);
-    const std::string path = WriteFile("a.ppm", "P6\n# made by hand\n# twice\n5 3\n255\n" + pixels);
-    PpmImage* image = PpmReadRgb8(path.c_str());
+// A P6 file of known samples read back: what was written comes out, in
+// either sample size, with or without comment lines, in several shapes.
+struct ImageCase {
+    bool sixteen;
+    int width, height;
+    const char* comments; // lines between the magic and the size
+};
+
+class PpmReadsBack : public PpmImageTest, public ::testing::WithParamInterface<ImageCase> {};
+
+TEST_P(PpmReadsBack, EverySample) {
+    const ImageCase c = GetParam();
+    const int samples = c.width * c.height * 3;
+    const std::string header = std::string("P6\n") + c.comments + std::to_string(c.width) + " " +
+                               std::to_string(c.height) + (c.sixteen ? "\n65535\n" : "\n255\n");
+    const std::string pixels = c.sixteen ? Samples16(samples) : Samples8(samples);
+    const std::string path = WriteFile("img.ppm", header + pixels);
+    std::unique_ptr<PpmImage, void (*)(PpmImage*)> image(
+        c.sixteen ? PpmReadRgb16(path.c_str()) : PpmReadRgb8(path.c_str()), PpmFree);
     ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->width, 5);
-    EXPECT_EQ(image->height, 3);
-    EXPECT_EQ(image->data16, nullptr);
-    ASSERT_NE(image->data8, nullptr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(image->data8), pixels.size()), pixels);
-    PpmFree(image);
+    EXPECT_EQ(image->width, c.width);
+    EXPECT_EQ(image->height, c.height);
+    if (c.sixteen) {
+        EXPECT_EQ(image->data8, nullptr);
+        ASSERT_NE(image->data16, nullptr);
+        for (int i = 0; i < samples; ++i) ASSERT_EQ(image->data16[i], Value16(i)) << i;
+    } else {
+        EXPECT_EQ(image->data16, nullptr);
+        ASSERT_NE(image->data8, nullptr);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(image->data8), pixels.size()), pixels);
+    }
 }
 
-TEST_F(PpmImageTest, ReadsSixteenBitImagesFromBigEndian) {
-    const std::string path = WriteFile("b.ppm", "P6\n4 2\n65535\n" + Samples16(4 * 2 * 3));
-    PpmImage* image = PpmReadRgb16(path.c_str());
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->width, 4);
-    EXPECT_EQ(image->height, 2);
-    EXPECT_EQ(image->data8, nullptr);
-    ASSERT_NE(image->data16, nullptr);
-    for (int i = 0; i < 4 * 2 * 3; ++i) ASSERT_EQ(image->data16[i], Value16(i)) << i;
-    PpmFree(image);
-}
+INSTANTIATE_TEST_SUITE_P(Shapes, PpmReadsBack,
+                         ::testing::Values(ImageCase{false, 5, 3, "# made by hand\n# twice\n"},
+                                           ImageCase{false, 1, 1, ""},
+                                           ImageCase{false, 7, 1, "#\n"}, ImageCase{true, 4, 2, ""},
+                                           ImageCase{true, 1, 9, "# 16-bit\n"}));
 
 struct BadHeader {
     const char* what;

@@ -60,6 +60,12 @@ TEST_F(FakeClock, TimerAddsUpItsRunningSpans) {
     t.Start();
     gFakeNow += 7;
     EXPECT_EQ(t.Get(), 22u) << "a running timer includes the time since Start";
+    t.Stop();
+    t.Start();
+    gFakeNow -= 500; // the system clock was set back
+    EXPECT_EQ(t.Get(), 22u);
+    t.Stop();
+    EXPECT_EQ(t.Get(), 22u);
     long counter = 9;
     t.Reset(&counter);
     EXPECT_EQ(t.Get(), 0u);

@@ -21,6 +21,8 @@ with an ExportError that names the module.
                            b = beta - mean * w
     LSTM                   one LSTM layer per torch layer, gates i, f, g, o,
                            biases b_ih + b_hh, every step's hidden state returned
+                           (the engine drops the step dimension of a one-step
+                           sequence, so stacked layers need two steps or more)
     Flatten                flatten
     MaxPool2d              max pooling (stride equal to the kernel, no padding)
     Embedding              embedding
@@ -33,6 +35,10 @@ The engine's tensors are unbatched and channels-last: a Conv1d input is
 [steps, channels] (torch: [channels, steps]), a Conv2d or MaxPool2d input is
 [rows, columns, channels] (torch: [channels, rows, columns]), an LSTM input is
 [steps, inputs]. The engine's softmax runs over all elements of its input.
+So after a Conv1d, Conv2d or MaxPool2d, whose outputs torch flattens channels
+first, a Flatten is refused, and after any of these, an LSTM or an Embedding
+(multi-dimensional outputs) so are a Softmax, a Linear and a BatchNorm1d,
+which torch would apply along one dimension.
 """
 
 import argparse
@@ -105,6 +111,9 @@ def _activation_id(name, module):
     if isinstance(module, nn.Softplus):
         if module.beta != 1:
             _refuse(name, module, f"beta {module.beta} (only 1 is supported)")
+        if module.threshold != 20:
+            # torch turns linear above the threshold; the engine never does.
+            _refuse(name, module, f"threshold {module.threshold} (only 20 is supported)")
         return ACT_SOFTPLUS
     if isinstance(module, nn.Softsign):
         return ACT_SOFTSIGN
@@ -238,12 +247,35 @@ def _pool(name, m):
     return _u32(LAYER_MAXPOOL2D) + _u32(kernel[0]) + _u32(kernel[1])
 
 
+# Modules whose output is multi-dimensional in the engine; the first three
+# lay it out channels-last where torch has it channels-first.
+_CHANNELS_FIRST = (nn.Conv1d, nn.Conv2d, nn.MaxPool2d)
+_MULTI_DIMENSIONAL = _CHANNELS_FIRST + (nn.LSTM, nn.Embedding)
+
+
+def _check_layout(name, m, shaper):
+    """Refuses a module that would read the multi-dimensional output of the
+    module `shaper` (a (name, module) pair, or None) differently from torch."""
+    if shaper is None:
+        return
+    what = f"after '{shaper[0]}' ({type(shaper[1]).__name__})"
+    if isinstance(m, nn.Flatten) and isinstance(shaper[1], _CHANNELS_FIRST):
+        _refuse(name, m, f"{what}: torch flattens channels first, the engine channels last")
+    if isinstance(m, nn.Softmax):
+        _refuse(name, m, f"{what}: the engine's softmax spans all elements, not one dimension")
+    if isinstance(m, nn.Linear):
+        _refuse(name, m, f"{what}: the engine's dense layer takes a one-dimensional input")
+    if isinstance(m, nn.BatchNorm1d):
+        _refuse(name, m, f"{what}: the engine normalises a one-dimensional input element-wise")
+
+
 def to_bytes(model):
     """The model file for model (an nn.Module) as bytes; raises ExportError."""
     if not isinstance(model, nn.Module):
         raise ExportError(f"not a torch module: {type(model).__name__}")
     records = []
     pending = None  # weighted layer that may still take an activation
+    shaper = None  # (name, module) that made the output multi-dimensional
 
     def flush():
         nonlocal pending
@@ -253,6 +285,11 @@ def to_bytes(model):
 
     with torch.no_grad():
         for name, m in _leaves("", model):
+            _check_layout(name, m, shaper)
+            if isinstance(m, _MULTI_DIMENSIONAL):
+                shaper = (name, m)
+            elif isinstance(m, (nn.Flatten, nn.Linear)):
+                shaper = None
             act = _activation_id(name, m)
             if act is not None:
                 if pending is not None and pending.activation == ACT_LINEAR:
@@ -303,7 +340,12 @@ def main(argv=None):
     parser.add_argument("output", help="model file to write")
     args = parser.parse_args(argv)
     try:
-        model = torch.load(args.module, map_location="cpu")
+        # A whole module is a pickle, which the weights-only loader refuses.
+        model = torch.load(args.module, map_location="cpu", weights_only=False)
+    except Exception as e:  # a file that is not a torch save fails in pickle or torch
+        print(f"export_model: {args.module} cannot be loaded: {e}", file=sys.stderr)
+        return 1
+    try:
         if not isinstance(model, nn.Module):
             raise ExportError(f"{args.module} holds a {type(model).__name__}, not a module")
         model.eval()

@@ -101,15 +101,16 @@ def case_lstm(r):
     """nn.LSTM over 50 steps: one layer with unaligned sizes, one stacked."""
     gen = torch.Generator().manual_seed(2)
     torch.manual_seed(2)
-    for inputs, units, layers in ((13, 20, 1), (16, 32, 2)):
-        lstm = nn.LSTM(inputs, units, num_layers=layers)
+    for inputs, units, layers, bias in ((13, 20, 1, True), (16, 32, 2, True), (5, 4, 1, False)):
+        lstm = nn.LSTM(inputs, units, num_layers=layers, bias=bias)
         lstm.eval()
         x = torch.randn(50, inputs, generator=gen)
         with torch.no_grad():
             ref, _ = lstm(x)
         path = r.export(lstm, "lstm")
         ours = r.run(path, x.numpy()[None], [50, inputs]).reshape(50, units)
-        compare(f"lstm {inputs}->{units} x{layers}", ours, ref.numpy(), 1e-5)
+        compare(f"lstm {inputs}->{units} x{layers}{'' if bias else ' no bias'}", ours,
+                ref.numpy(), 1e-5)
 
 
 def case_conv(r):
@@ -157,6 +158,17 @@ def case_layers(r):
     compare("linear, elu alpha 2, dropout, linear",
             r.run(r.export(model, "elu"), x.numpy(), [12]), ref, 1e-5, relative=True)
 
+    # Missing biases and affine parameters are exported as zeros and ones.
+    model = nn.Sequential(nn.BatchNorm1d(12, affine=False), nn.Linear(12, 5, bias=False), nn.Tanh())
+    with torch.no_grad():
+        model[0].running_mean.copy_(torch.randn(12, generator=gen))
+        model[0].running_var.copy_(torch.rand(12, generator=gen) * 2 + 0.1)
+    model.eval()
+    with torch.no_grad():
+        ref = model(x).numpy()
+    compare("batch norm without affine, linear without bias",
+            r.run(r.export(model, "nobias"), x.numpy(), [12]), ref, 1e-5, relative=True)
+
     emb = nn.Sequential(nn.Embedding(10, 4), nn.Flatten(0))
     idx = torch.tensor([[3, 0, 9], [1, 1, 2]])
     with torch.no_grad():
@@ -176,6 +188,15 @@ def case_refusals(r):
         (nn.Sequential(nn.Linear(4, 4), nn.Hardsigmoid()), "'1' (Hardsigmoid)"),
         (nn.Sequential(nn.MaxPool2d(2, stride=1)), "'0' (MaxPool2d): stride"),
         (nn.Sequential(nn.Softmax(dim=1)), "'0' (Softmax): dim 1"),
+        (nn.Sequential(nn.Linear(4, 4), nn.Softplus(threshold=5)), "'1' (Softplus): threshold"),
+        (nn.Sequential(nn.Conv1d(2, 3, 2), nn.ReLU(), nn.Flatten(), nn.Linear(9, 2)),
+         "'2' (Flatten): after '0' (Conv1d): torch flattens channels first"),
+        (nn.Sequential(nn.Conv2d(2, 3, 2), nn.MaxPool2d(2), nn.Flatten()),
+         "'2' (Flatten): after '1' (MaxPool2d)"),
+        (nn.Sequential(nn.Conv1d(2, 3, 2), nn.Softmax(dim=-1)), "'1' (Softmax): after '0' (Conv1d)"),
+        (nn.Sequential(nn.Embedding(5, 4), nn.Linear(4, 2)), "'1' (Linear): after '0' (Embedding)"),
+        (nn.Sequential(nn.Conv1d(2, 3, 2), nn.BatchNorm1d(3).eval()),
+         "'1' (BatchNorm1d): after '0' (Conv1d)"),
         (nn.Sequential(), "no layer"),
     ]
     for model, expected in refused:
@@ -203,6 +224,22 @@ def case_refusals(r):
         if done.returncode == 0 or expected not in done.stderr:
             raise AssertionError(f"nn-predict on a bad model: rc {done.returncode}, {done.stderr}")
         print(f"  bad model rejected: {done.stderr.strip().splitlines()[-1]}")
+
+    # The command line: a saved module exports as the module API writes it;
+    # a file that is no torch save is refused without writing the output.
+    saved, written = r.path("saved.pt"), r.path("cli.model")
+    torch.save(model, saved)
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "export_model.py")
+    done = subprocess.run([sys.executable, script, saved, written], capture_output=True, text=True)
+    if done.returncode != 0 or open(written, "rb").read() != good:
+        raise AssertionError(f"export_model.py on a saved module: {done.stderr}")
+    junk, unwritten = r.path("junk.pt"), r.path("junk.model")
+    with open(junk, "wb") as f:
+        f.write(b"not a torch save")
+    done = subprocess.run([sys.executable, script, junk, unwritten], capture_output=True, text=True)
+    if done.returncode == 0 or "cannot be loaded" not in done.stderr or os.path.exists(unwritten):
+        raise AssertionError(f"export_model.py on a bad file: rc {done.returncode}, {done.stderr}")
+    print("  command line exports a saved module, refuses a bad file")
 
     wrong = r.path("wrong.model")
     export_model.export(model, wrong)
