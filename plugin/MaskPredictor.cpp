@@ -80,10 +80,12 @@ void MaskPredictor::Reset(int bufferSize, int overlapping, int freqRes, double s
 }
 
 void MaskPredictor::ProcessInputBlock(const SampleBufs& mains, const SampleCopies* sc) {
-    if (mHostSampleRate == kStftRate) return;
-    const int channels = std::min(static_cast<int>(mains.size()), 2);
-    for (int i = 0; i < channels; ++i)
-        if (mains[i]) ResampleBlock(i, *mains[i]);
+    if (mHostSampleRate != kStftRate) {
+        const int channels = std::min(static_cast<int>(mains.size()), 2);
+        for (int i = 0; i < channels; ++i)
+            if (mains[i]) ResampleBlock(i, *mains[i]);
+    }
+    if (mMaskSource && !mains.empty() && mains[0]) mMaskSource->OnInputBlock(mains[0]->GetSize());
 }
 
 void MaskPredictor::ResampleBlock(int channel, KIT_TypedBuf<double>& block) {
@@ -153,6 +155,11 @@ void MaskPredictor::ProcessSpectrum(const SpectrumBufs& mains, const SpectrumCop
 }
 
 void MaskPredictor::PredictMasks() {
+    if (mMaskSource) {
+        mMaskSource->NextMelMasks(mMasks);
+        for (KIT_TypedBuf<double>& mask : mMasks) ExpandMelMask(mask);
+        return;
+    }
     for (int k = 0; k < kNumStems; ++k) PredictMask(k);
 }
 
@@ -161,13 +168,17 @@ void MaskPredictor::PredictMask(int stem) {
     const nn::Model* model = mModels[stem].get();
     const bool ok = model && model->predict(mInput, mOutput, mDispatcher, mScratch[stem]) &&
                     mOutput.size() >= static_cast<size_t>(kMaskMelBins);
-    if (!ok) {
+    mask.Resize(ok ? kMaskMelBins : 0, false);
+    for (int i = 0; i < mask.GetSize(); ++i) mask[i] = static_cast<double>(mOutput[i]);
+    ExpandMelMask(mask);
+}
+
+void MaskPredictor::ExpandMelMask(KIT_TypedBuf<double>& mask) {
+    if (mask.GetSize() != kMaskMelBins) {
         mask.Resize(kMaskMelBins * 4, false);
         DspUtils::FillZero(mask);
         return;
     }
-    mask.Resize(kMaskMelBins, false);
-    for (int i = 0; i < kMaskMelBins; ++i) mask[i] = static_cast<double>(mOutput[i]);
     DspUtils::ClipMin(mask, 0.0);
     UpsampleMask(mask, mWork);
 }

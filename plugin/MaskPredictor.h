@@ -42,6 +42,25 @@ public:
                   double sampleRate);
     ~MaskPredictor() override;
 
+    // Offline tools and tests only (the plug-in never sets one): supplies the
+    // stems' mel masks in place of the models' outputs, e.g. ideal masks
+    // computed from the true stems. Its masks are expanded to linear bins
+    // exactly as model outputs are.
+    class MaskSource {
+    public:
+        virtual ~MaskSource() = default;
+        // [audio thread] The engine is about to buffer `frames` 44100 Hz
+        // samples of the host input (after the rate conversion).
+        virtual void OnInputBlock(int frames) = 0;
+        // [audio thread] Called once per frame, in frame order: melMasks[k]
+        // becomes stem k's mask of kMaskMelBins values (another size counts
+        // as a failed prediction: a mask of zeros).
+        virtual void NextMelMasks(std::array<KIT_TypedBuf<double>, kNumStems>& melMasks) = 0;
+    };
+    // source: not owned, must outlive its use; null (the default) restores
+    // the models.
+    void SetMaskSource(MaskSource* source) { mMaskSource = source; }
+
     // [audio thread or under the plug-in lock] Re-configures both input
     // resamplers (linear, one low-pass section, feed mode) for host rate ->
     // 44100 Hz and starts new streams.
@@ -88,6 +107,9 @@ private:
     void PredictMasks();
     // mask = the expanded first 256 outputs of the model, or zeros.
     void PredictMask(int stem);
+    // In place: kMaskMelBins mel values to the linear mask (zeros for any
+    // other size).
+    void ExpandMelMask(KIT_TypedBuf<double>& mask);
     void ResampleBlock(int channel, KIT_TypedBuf<double>& block);
 
     int mBufferSize;
@@ -112,4 +134,5 @@ private:
     KIT_TypedBuf<double> mMagns;
     KIT_TypedBuf<double> mWork;
     KIT_TypedBuf<double> mResampled; // one converted block
+    MaskSource* mMaskSource = nullptr;
 };

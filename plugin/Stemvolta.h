@@ -12,13 +12,16 @@
 // The host layer (the pure virtuals of IEffectBase) is supplied by a subclass.
 #include "framework/IEffectBase.h"
 #include "plugin/MaskPredictor.h"
+#include "plugin/StemvoltaDumpFftObj.h"
 #include "plugin/StemvoltaProcessFftObj.h"
+#include "toolkit/DbgSpectrogram.h"
 #include "toolkit/DspUtils.h"
 #include "toolkit/FftProcessObj16.h"
 #include "toolkit/SecureRestarter.h"
 
 #include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 class Stemvolta : public IEffectBase {
@@ -74,6 +77,24 @@ public:
     int NProcessors() const { return static_cast<int>(mProcessors.size()); }
     const StemvoltaProcessFftObj* GetProcessor(int i) const { return mProcessors[i].get(); }
 
+    // --- Training-data export (offline; nothing in the plug-in calls these) ---
+    // [export thread] datasetDir: a split folder holding "Tracks.txt" (one
+    // track name per line), "Mixtures/<track>/mixture.wav" and
+    // "Sources/<track>/{vocals,bass,drums,other}.wav"; outputDir receives
+    // "mix.dat", "mask0.dat" .. "mask3.dat" and "dump.txt", all appended.
+    // Empty or null: the current folder.
+    void SetLearnFolders(const char* datasetDir, const char* outputDir);
+    // Collects the exported spectra and writes them as pictures into the debug
+    // folder once (see DbgSpectrogram::SavePPM).
+    void SetLearnDebug(bool on);
+    // [export thread] Builds the four capture engines (they replace the
+    // playback engine: the instance no longer plays) or resets them, then
+    // exports the dataset. Each track needs its five files at 44100 Hz with
+    // equal lengths, else it is skipped with a message on standard error and
+    // in "dump.txt". Returns the number of tracks exported, -1 when
+    // "Tracks.txt" cannot be read.
+    int InitLearn(int overlapping, int freqRes);
+
 private:
     void InitParameters();
     // Builds the predictor, the two processors and engine 0.
@@ -97,4 +118,36 @@ private:
     DspUtils::ChannelList mScInputs;
     DspUtils::ChannelList mOutputs;
     DspUtils::ChannelList mStereoInputs; // a mono input twice
+
+    // Training-data export (see InitLearn).
+    int DumpDataset();
+    // Channel 0 of the track's five files into the mix and source buffers;
+    // false, with reason set, when one is unreadable or they differ in rate
+    // or length.
+    bool ReadTrack(const std::string& mixPath, const std::string (&sourcePaths)[kNumStems],
+                   std::string* reason);
+    void ProcessTrack();
+    void ConsumeTrackSamples(int n);
+    void ExportSlices();
+    void WriteLearnImages();
+    std::string LearnOutputPath(const char* name) const;
+    // Every entry of a spectrum history to its mel frame.
+    static void DownsampleHistory(const std::vector<KIT_TypedBuf<double>>& history,
+                                  std::vector<KIT_TypedBuf<double>>& mel);
+    // In place: per entry and bin, 1 for the stem with the largest value (ties
+    // to the lower stem), 0 for the others.
+    static void IdealMasks(std::array<std::vector<KIT_TypedBuf<double>>, kNumStems>& sources);
+
+    std::array<std::unique_ptr<StemvoltaDumpFftObj>, kNumStems> mDumpObjs;
+    KIT_TypedBuf<double> mLearnMix;
+    std::array<KIT_TypedBuf<double>, kNumStems> mLearnSources;
+    int mLearnPos = 0; // samples of the track already exported
+    FftProcessObj16::Buffers mLearnIn;
+    FftProcessObj16::Buffers mLearnSc;
+    bool mLearnDebug = false;
+    // mix, then the four stems
+    std::array<std::unique_ptr<DbgSpectrogram>, kNumStems + 1> mLearnSpectrograms;
+    std::string mLearnDatasetDir;
+    std::string mLearnOutputDir;
+    int mExportCalls = 0;
 };

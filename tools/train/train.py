@@ -105,10 +105,13 @@ class InputScale(nn.BatchNorm1d):
     evaluation mode with fixed statistics (mean 0, variance level^2)."""
 
     def __init__(self, level):
-        super().__init__(len(level))
+        # eps 0: the variance holds level^2 itself. Storing level^2 - eps
+        # cancels in float32 for levels near sqrt(eps) (raw magnitudes are
+        # around 1e-3) and PyTorch's scale then drifts from the exported one.
+        super().__init__(len(level), eps=0.0)
         with torch.no_grad():
             self.running_mean.zero_()
-            self.running_var.copy_(torch.as_tensor(level ** 2 - self.eps, dtype=torch.float32))
+            self.running_var.copy_(torch.as_tensor(level ** 2, dtype=torch.float32))
             self.weight.fill_(1.0)
             self.bias.zero_()
         self.weight.requires_grad_(False)

@@ -1,0 +1,184 @@
+#!/bin/bash
+# Reproduces the four shipped mask models from nothing and says how long each
+# step took:
+#   1. dataset     tools/train/make_dataset.py (300 train + 40 test songs)
+#   2. export      stemvolta-export over both splits (the train split in
+#                  parallel shards, concatenated in track order)
+#   3. training    tools/train/train.py, checkpoints during the run
+#   4. selection   each stem's network taken from the checkpoint with the best
+#                  SDR on the first SELECT_SONGS held-out songs
+#   5. evaluation  tools/train/evaluate.py on every held-out song, written to
+#                  docs/separation-quality.md
+#
+#   tools/train/make_models.sh BUILD_DIR
+#
+# BUILD_DIR holds the built tools (stemvolta-export, nn-predict,
+# stemvolta-render). Settings from the environment (defaults in brackets):
+# DATA [data] working folder (dataset, export, training run), MODELS
+# [plugin/resources] where the chosen model files go, JOBS [nproc], THREADS
+# [8] torch threads, HIDDEN [384] hidden layer widths, EPOCHS [2], BATCH
+# [512], LR [0.001], CHECKPOINTS [4] per epoch, SELECT_SONGS [20],
+# TRAIN_SONGS [300], TEST_SONGS [40]. KEEP_DATASET=1 reuses an existing
+# dataset instead of synthesising it again.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+    echo "usage: tools/train/make_models.sh BUILD_DIR" >&2
+    exit 2
+fi
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+BUILD=$(cd "$1" && pwd)
+cd "$ROOT"
+
+PY=/usr/bin/python3
+DATA=${DATA:-data}
+MODELS=${MODELS:-plugin/resources}
+JOBS=${JOBS:-$(nproc)}
+THREADS=${THREADS:-8}
+HIDDEN=${HIDDEN:-384}
+EPOCHS=${EPOCHS:-2}
+BATCH=${BATCH:-512}
+LR=${LR:-0.001}
+CHECKPOINTS=${CHECKPOINTS:-4}
+SELECT_SONGS=${SELECT_SONGS:-20}
+TRAIN_SONGS=${TRAIN_SONGS:-300}
+TEST_SONGS=${TEST_SONGS:-40}
+
+EXPORT=$BUILD/tools/train/stemvolta-export
+PREDICT=$BUILD/tools/nn/nn-predict
+RENDER=$BUILD/tools/render/stemvolta-render
+for tool in "$EXPORT" "$PREDICT" "$RENDER"; do
+    if [ ! -x "$tool" ]; then
+        echo "make_models: $tool is missing (build it first: make build)" >&2
+        exit 2
+    fi
+done
+
+TIMES=()
+step() { # step NAME COMMAND...
+    local name=$1 start end
+    shift
+    echo "== $name"
+    start=$(date +%s.%N)
+    "$@"
+    end=$(date +%s.%N)
+    TIMES+=("$(printf '%-11s %8.1f s' "$name" "$(echo "$end - $start" | bc)")")
+    echo "== $name took $(echo "$end - $start" | bc) s"
+}
+
+make_dataset() {
+    if [ "${KEEP_DATASET:-0}" = 1 ] && [ -f "$DATA/dataset/test/Tracks.txt" ]; then
+        echo "reusing $DATA/dataset"
+        return
+    fi
+    rm -rf "$DATA/dataset"
+    "$PY" tools/train/make_dataset.py "$DATA/dataset" --train "$TRAIN_SONGS" \
+        --test "$TEST_SONGS" --jobs "$JOBS"
+}
+
+# Shards of a split: folders with a slice of its track list and links to its
+# audio; their outputs concatenated in shard order equal one export in track
+# order.
+export_split() { # export_split SPLIT_DIR OUT_DIR SHARDS
+    local split=$1 out=$2 shards=$3 work tracks per s pids=()
+    work="$out.shards"
+    rm -rf "$out" "$work"
+    mkdir -p "$work"
+    tracks=$(wc -l < "$split/Tracks.txt")
+    per=$(( (tracks + shards - 1) / shards ))
+    for ((s = 0; s < shards; s++)); do
+        mkdir -p "$work/in-$s"
+        ln -s "$(cd "$split" && pwd)/Mixtures" "$work/in-$s/Mixtures"
+        ln -s "$(cd "$split" && pwd)/Sources" "$work/in-$s/Sources"
+        awk -v s=$s -v per=$per 'int((NR - 1) / per) == s' "$split/Tracks.txt" \
+            > "$work/in-$s/Tracks.txt"
+        [ -s "$work/in-$s/Tracks.txt" ] || continue
+        "$EXPORT" "$work/in-$s" "$work/out-$s" > "$work/log-$s" 2>&1 &
+        pids+=($!)
+    done
+    for pid in "${pids[@]}"; do
+        if ! wait "$pid"; then
+            echo "make_models: an export of $split failed; see $work/log-*" >&2
+            exit 1
+        fi
+    done
+    mkdir -p "$out"
+    for name in mix.dat mask0.dat mask1.dat mask2.dat mask3.dat dump.txt; do
+        for ((s = 0; s < shards; s++)); do
+            [ -f "$work/out-$s/$name" ] && cat "$work/out-$s/$name"
+        done > "$out/$name"
+    done
+    grep -h "stemvolta-export:" "$work"/log-* || true
+    rm -rf "$work"
+}
+
+export_all() {
+    local shards=$(( JOBS > 8 ? 8 : JOBS ))
+    export_split "$DATA/dataset/train" "$DATA/export/train" "$shards"
+    export_split "$DATA/dataset/test" "$DATA/export/test" "$(( shards > 2 ? 2 : shards ))"
+    du -sh "$DATA/export/train" "$DATA/export/test"
+}
+
+train() {
+    rm -rf "$DATA/run"
+    "$PY" tools/train/train.py "$DATA/export/train" --val "$DATA/export/test" \
+        --out "$DATA/run" --hidden "$HIDDEN" --epochs "$EPOCHS" --batch "$BATCH" --lr "$LR" \
+        --checkpoints "$CHECKPOINTS" --threads "$THREADS" --predict "$PREDICT"
+}
+
+# Every checkpoint and the final networks scored without the oracle; per
+# stem the best folder's file goes to MODELS.
+select_models() {
+    local scores="$DATA/run/scores" dir
+    mkdir -p "$scores"
+    for dir in "$DATA"/run/checkpoints/step-* "$DATA/run"; do
+        [ -f "$dir/dnn-model-source0.model" ] || continue
+        "$PY" tools/train/evaluate.py --models "$dir" --songs "$SELECT_SONGS" --jobs "$JOBS" \
+            --dataset "$DATA/dataset/test" --render "$RENDER" --no-oracle \
+            --out "$scores/$(basename "$dir").md" --json "$scores/$(basename "$dir").json"
+    done
+    "$PY" - "$DATA/run" "$MODELS" <<'EOF'
+import glob, json, os, shutil, sys
+run, models = sys.argv[1], sys.argv[2]
+stems = ["vocals", "bass", "drums", "other"]
+best = [None] * 4
+for path in sorted(glob.glob(os.path.join(run, "scores", "*.json"))):
+    name = os.path.splitext(os.path.basename(path))[0]
+    folder = run if name == os.path.basename(run) else os.path.join(run, "checkpoints", name)
+    with open(path) as f:
+        row = json.load(f)["table"]["networks"]
+    for k, stem in enumerate(stems):
+        if row[stem] is not None and (best[k] is None or row[stem] > best[k][0]):
+            best[k] = (row[stem], folder)
+os.makedirs(models, exist_ok=True)
+chosen = {}
+for k, stem in enumerate(stems):
+    if best[k] is None:
+        sys.exit("make_models: no score for %s" % stem)
+    shutil.copyfile(os.path.join(best[k][1], "dnn-model-source%d.model" % k),
+                    os.path.join(models, "dnn-model-source%d.model" % k))
+    chosen[stem] = {"folder": best[k][1], "sdr": best[k][0]}
+    print("%-7s %6.2f dB  from %s" % (stem, best[k][0], best[k][1]))
+with open(os.path.join(run, "train-summary.json")) as f:
+    summary = json.load(f)
+summary["chosen"] = chosen
+with open(os.path.join(models, "train-summary.json"), "w") as f:
+    json.dump(summary, f, indent=1)
+EOF
+}
+
+evaluate() {
+    "$PY" tools/train/evaluate.py --models "$MODELS" --songs "$TEST_SONGS" --jobs "$JOBS" \
+        --dataset "$DATA/dataset/test" --render "$RENDER"
+}
+
+STARTED=$(date +%s.%N)
+step dataset make_dataset
+step export export_all
+step training train
+step selection select_models
+step evaluation evaluate
+echo
+echo "make_models: step times"
+printf '  %s\n' "${TIMES[@]}"
+printf '  %-11s %8.1f s\n' total "$(echo "$(date +%s.%N) - $STARTED" | bc)"
