@@ -1,5 +1,7 @@
 #include "toolkit/DspUtilsScale.h"
 
+#include "toolkit/PositionCache.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -23,17 +25,63 @@ inline double SampleAt(const double* in, int n, double p, double fill) {
     return in[j] * (1.0 - t) + in[j + 1] * t;
 }
 
-// output resized to input's count n; element i samples input at position(i),
-// or is fill when the mapping is not valid.
+// Shared by every caller in the process; the plug-in's sizes are the first
+// and only ones they see.
+PositionCache gLinearToMelPositions;
+PositionCache gMelToLinearPositions;
+
+// output resized to input's count n; element i samples input at position(i)
+// (taken from positions when not null), or is fill when the mapping is not
+// valid.
 template <typename Position>
 void MapAxis(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double fill,
-             bool valid, Position position) {
+             bool valid, const double* positions, Position position) {
     assert(&output != &input && "the mapping reads every input element after the first write");
     const int n = input.GetSize();
     output.Resize(n);
     const int count = std::min(n, output.GetSize());
     const double* in = input.Get();
-    for (int i = 0; i < count; ++i) output[i] = valid ? SampleAt(in, n, position(i), fill) : fill;
+    double* out = output.Get();
+    if (!valid) {
+        for (int i = 0; i < count; ++i) out[i] = fill;
+    } else if (positions) {
+        for (int i = 0; i < count; ++i) out[i] = SampleAt(in, n, positions[i], fill);
+    } else {
+        for (int i = 0; i < count; ++i) out[i] = SampleAt(in, n, position(i), fill);
+    }
+}
+
+// The two Mel mappings' validity, scale and positions, shared by the cached
+// and the reference forms.
+struct LinearToMelAxis {
+    LinearToMelAxis(int n, double h)
+        : n(n), F((n - 1) * h), valid(n > 0 && F >= 1e-15 && std::isfinite(F)),
+          M(valid ? HzToMel(F) : 0.0) {}
+    double operator()(int i) const { return MelToHz(i * M / n) * n / F; }
+    int n;
+    double F;
+    bool valid;
+    double M;
+};
+
+struct MelToLinearAxis {
+    MelToLinearAxis(int n, double h)
+        : n(n), h(h), valid(n >= 2 && h > 0.0 && std::isfinite(h)),
+          M(valid ? HzToMel((n - 1) * h) : 0.0) {}
+    // SampleAt's "j + 1 below n" is the same test as "j and trunc(p + 1) below n".
+    double operator()(int i) const { return HzToMel(i * h) / M * n; }
+    int n;
+    double h;
+    bool valid;
+    double M;
+};
+
+template <typename Axis>
+void MapMelAxis(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double h,
+                double fill, PositionCache* cache) {
+    const Axis axis(input.GetSize(), h);
+    const double* positions = cache && axis.valid ? cache->Find(axis.n, h, axis) : nullptr;
+    MapAxis(output, input, fill, axis.valid, positions, axis);
 }
 
 } // namespace
@@ -90,20 +138,22 @@ double MelToHz(double mel) {
 
 void LinearToMel(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double h,
                  double fill) {
-    const int n = input.GetSize();
-    const double F = (n - 1) * h;
-    const bool valid = n > 0 && F >= 1e-15 && std::isfinite(F);
-    const double M = valid ? HzToMel(F) : 0.0;
-    MapAxis(output, input, fill, valid, [&](int i) { return MelToHz(i * M / n) * n / F; });
+    MapMelAxis<LinearToMelAxis>(output, input, h, fill, &gLinearToMelPositions);
 }
 
 void MelToLinear(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double h,
                  double fill) {
-    const int n = input.GetSize();
-    const bool valid = n >= 2 && h > 0.0 && std::isfinite(h);
-    const double M = valid ? HzToMel((n - 1) * h) : 0.0;
-    // SampleAt's "j + 1 below n" is the same test as "j and trunc(p + 1) below n".
-    MapAxis(output, input, fill, valid, [&](int i) { return HzToMel(i * h) / M * n; });
+    MapMelAxis<MelToLinearAxis>(output, input, h, fill, &gMelToLinearPositions);
+}
+
+void LinearToMelReference(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double h,
+                          double fill) {
+    MapMelAxis<LinearToMelAxis>(output, input, h, fill, nullptr);
+}
+
+void MelToLinearReference(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double h,
+                          double fill) {
+    MapMelAxis<MelToLinearAxis>(output, input, h, fill, nullptr);
 }
 
 void ResizeLinear(KIT_TypedBuf<double>& buf, int n) {

@@ -6,7 +6,8 @@
 // dB(x) = ln|x| * 8.685889638065037; amplitude(d) = exp(d * 0.1151292546497).
 // The constants are kept as written: the networks were trained on features
 // computed with them.
-// Every function: [any thread] reentrant, touches only its arguments; all but
+// Every function: [any thread] reentrant, touches only its arguments (the Mel
+// mappings also share their cached positions, lock-free, see below); all but
 // WarpExpAxis allocate nothing once their outputs have held their sizes.
 #include "toolkit/DspUtils.h"
 
@@ -60,6 +61,13 @@ void LinearToMel(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input
 // Output i samples the input at p = HzToMel(i h) / HzToMel(F) n.
 void MelToLinear(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double h,
                  double fill);
+// Both mappings keep the positions of the first few sizes (n, h) they see,
+// up to n = 2048, in static storage and reuse them; these forms compute every
+// position afresh and give the same bits (the reference of that reuse).
+void LinearToMelReference(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double h,
+                          double fill);
+void MelToLinearReference(KIT_TypedBuf<double>& output, const KIT_TypedBuf<double>& input, double h,
+                          double fill);
 
 // [audio thread] no allocation once the block has held n elements.
 // In place, to n elements (n <= 0 empties it): step = (count - 1) / n, output

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -94,6 +95,42 @@ TEST(DspUtilsMel, FeatureRoadMatchesReferenceAtSystemSizes) {
     const std::vector<double> refLinear = RefMelToLinear(refBig, kHzPerBin, -7.0);
     ExpectClose(Values(linear), refLinear);
     for (int i = 0; i < 1024; ++i) EXPECT_EQ(linear[i] == -7.0, i >= 1019) << i;
+}
+
+bool SameBits(const Buf& a, const Buf& b) {
+    return a.GetSize() == b.GetSize() &&
+           std::memcmp(a.Get(), b.Get(), sizeof(double) * static_cast<size_t>(a.GetSize())) == 0;
+}
+
+// Sizes past the cache's slots and capacity, so that every road is taken:
+// the slot filled on first use, its reuse, a size that finds every slot
+// taken and one too long to keep.
+struct MelSize {
+    int n;
+    double h;
+};
+const MelSize kMelSizes[] = {{1024, kHzPerBin}, {1024, 21.533203125}, {16, 1000.0}, {2, 5.0},
+                             {777, 30.0},       {1025, kHzPerBin},    {2048, 10.0}, {2049, 10.0},
+                             {4096, 5.0},       {1024, kHzPerBin}};
+
+// Each call of the cached mappings gives the bits of the reference, which
+// computes every position afresh.
+void ExpectMelMappingsMatchReference(const MelSize& size, int round) {
+    const Buf in = FromVector(Spectrum(size.n));
+    Buf got, want;
+    DspUtils::LinearToMel(got, in, size.h, -1.0);
+    DspUtils::LinearToMelReference(want, in, size.h, -1.0);
+    EXPECT_TRUE(SameBits(got, want))
+        << "LinearToMel n " << size.n << " h " << size.h << " round " << round;
+    DspUtils::MelToLinear(got, in, size.h, -1.0);
+    DspUtils::MelToLinearReference(want, in, size.h, -1.0);
+    EXPECT_TRUE(SameBits(got, want))
+        << "MelToLinear n " << size.n << " h " << size.h << " round " << round;
+}
+
+TEST(DspUtilsMel, CachedPositionsGiveTheReferenceBits) {
+    for (int round = 0; round < 3; ++round)
+        for (const MelSize& size : kMelSizes) ExpectMelMappingsMatchReference(size, round);
 }
 
 // The predictor runs this road every frame on the audio thread: once the
