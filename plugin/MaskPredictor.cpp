@@ -2,6 +2,7 @@
 
 #include "framework/IGraphics.h"
 #include "plugin/StemResampler.h"
+#include "toolkit/BufReserve.h"
 #include "toolkit/DspUtils.h"
 #include "toolkit/DspUtilsScale.h"
 #include "toolkit/DspUtilsSpectrum.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -23,7 +25,7 @@ const char* const kModelFileNames[MaskPredictor::kNumStems] = {
 // Sizes a buffer to n zeros after growing it to capacity elements once, so
 // that later resizes up to capacity keep its block.
 void PrepareZeros(KIT_TypedBuf<double>& buf, int capacity, int n) {
-    buf.Resize(std::max(capacity, n), false);
+    kitbuf::ReserveCapacity(buf, capacity);
     buf.Resize(n, false);
     DspUtils::FillZero(buf);
 }
@@ -50,6 +52,11 @@ MaskPredictor::MaskPredictor(int bufferSize, IGraphics* graphics, int overlappin
     PrepareZeros(mWork, half, half);
     mHalfSpectrum.Resize(half, false);
     mInput.resize(static_cast<uint64_t>(kHistorySize) * (bufferSize / 8));
+    // A model's first prediction sizes its working storage; done here, on
+    // zeros, it leaves every frame's prediction allocation-free. The output
+    // is dropped: the masks stay zero until the first frame.
+    for (int k = 0; k < kNumStems; ++k)
+        if (mModels[k]) mModels[k]->predict(mInput, mOutput, mDispatcher, mScratch[k]);
     ResetResamplers();
 }
 
@@ -62,6 +69,21 @@ void MaskPredictor::ResetResamplers() {
 void MaskPredictor::SetHostSampleRate(double rate) {
     mHostSampleRate = rate;
     ResetResamplers();
+}
+
+int MaskPredictor::PrepareBlocks(int maxHostBlock) {
+    if (maxHostBlock <= 0) return 0;
+    if (mHostSampleRate == kStftRate) return maxHostBlock;
+    for (StreamResampler& r : mResamplers) r.Reserve(maxHostBlock, 1);
+    // The interpolators keep at most two host samples between blocks.
+    const int room = ConvertedRoom(maxHostBlock + 2.0);
+    if (room > 0) kitbuf::ReserveCapacity(mResampled, room);
+    return std::max(room, maxHostBlock);
+}
+
+int MaskPredictor::ConvertedRoom(double hostFrames) const {
+    const double room = std::ceil(hostFrames * kStftRate / mHostSampleRate) + 2;
+    return room < INT_MAX ? static_cast<int>(room) : -1;
 }
 
 void MaskPredictor::Reset() {
@@ -100,8 +122,8 @@ void MaskPredictor::ResampleBlock(int channel, KIT_TypedBuf<double>& block) {
 
     // Room for every 44100 Hz sample the buffered and new host samples cover,
     // so that nothing is left behind to pile up in the resampler.
-    const double frames = static_cast<double>(resampler.GetBufferedFrames()) + fed;
-    const int room = static_cast<int>(std::ceil(frames * kStftRate / mHostSampleRate)) + 2;
+    const int room = ConvertedRoom(static_cast<double>(resampler.GetBufferedFrames()) + fed);
+    if (room < 0) return;
     mResampled.Resize(room, false);
     if (mResampled.GetSize() != room) return;
     const int produced = resampler.ResampleOut(mResampled.Get(), fed, room, 1);

@@ -34,10 +34,11 @@ public:
     static constexpr int kMaskMelBins = 256;
 
     // [main thread] Loads the four models from graphics' resources folder
-    // (paths begin with "/" when graphics is null or has no folder) and
-    // prepares every buffer, so that the frame road allocates nothing after
-    // its first frames. bufferSize is the STFT frame (2048 here); the host rate
-    // starts at sampleRate.
+    // (paths begin with "/" when graphics is null or has no folder), runs
+    // each once on a zero input (its working storage reaches its size; the
+    // masks stay zero) and prepares every buffer, so that the frame road
+    // allocates nothing from its first frame on. bufferSize is the STFT frame
+    // (2048 here); the host rate starts at sampleRate.
     MaskPredictor(int bufferSize, IGraphics* graphics, int overlapping, int freqRes,
                   double sampleRate);
     ~MaskPredictor() override;
@@ -69,6 +70,12 @@ public:
     void SetHostSampleRate(double rate);
     double GetHostSampleRate() const { return mHostSampleRate; }
 
+    // [under the plug-in lock] allocates. Makes room in the input path for
+    // host blocks of up to maxHostBlock samples at the current host rate, so
+    // that ProcessInputBlock allocates nothing for them. The streams are
+    // unchanged. Returns the most 44100 Hz samples such a block can become.
+    int PrepareBlocks(int maxHostBlock);
+
     // [audio thread or under the plug-in lock] Restarts the input streams. The
     // four-value form (the engine's) only stores the values. Neither touches
     // the history or the masks.
@@ -93,6 +100,8 @@ public:
     // History entry age 0 = oldest .. kHistorySize - 1 = newest mel frame.
     const KIT_TypedBuf<double>& GetHistoryEntry(int age) const;
     const StreamResampler& GetInputResampler(int channel) const { return mResamplers[channel]; }
+    // Threads of the pool the models predict on (1: they run on the caller).
+    int GetPredictionThreads() const { return mDispatcher.threadsCount(); }
 
     // [audio thread] A half spectrum's magnitudes to a mel frame of a quarter
     // of their count (mel mapping, then linear resize). melFrame must not be
@@ -111,6 +120,9 @@ private:
     // other size).
     void ExpandMelMask(KIT_TypedBuf<double>& mask);
     void ResampleBlock(int channel, KIT_TypedBuf<double>& block);
+    // 44100 Hz samples needed for hostFrames host samples (buffered ones
+    // included), with a margin for the interpolation's rounding.
+    int ConvertedRoom(double hostFrames) const;
 
     int mBufferSize;
     int mOverlapping;

@@ -4,6 +4,7 @@
 #include "framework/KIT_Mutex.h"
 #include "toolkit/DspUtilsScale.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -16,6 +17,9 @@ constexpr int32_t FourCharCode(const char (&code)[5]) {
 
 constexpr double kMinLevelDb = -120.0;
 constexpr double kMaxLevelDb = 12.0;
+// Host rates the chain accepts, in Hz.
+constexpr double kMinChainRate = 8000.0;
+constexpr double kMaxChainRate = 768000.0;
 
 const char* const kLevelNames[Stemvolta::kNumStems] = {"Vocal", "Bass", "Drums", "Other"};
 const char* const kSensitivityNames[Stemvolta::kNumStems] = {
@@ -59,7 +63,7 @@ void Stemvolta::InitParameters() {
 }
 
 void Stemvolta::InitProcessing(int overlapping, int freqRes) {
-    const double rate = GetSampleRate();
+    const double rate = ChainRate();
     mPredictor =
         std::make_unique<MaskPredictor>(kFftSize, GetGUI(), overlapping, freqRes, kStftRate);
     mPredictor->SetHostSampleRate(rate);
@@ -84,9 +88,14 @@ void Stemvolta::InitProcessing(int overlapping, int freqRes) {
     UpdateLatency();
 }
 
+double Stemvolta::ChainRate() const {
+    const double rate = GetSampleRate();
+    return rate >= kMinChainRate && rate <= kMaxChainRate ? rate : kStftRate;
+}
+
 void Stemvolta::UpdateLatency() {
     if (!mEngines[0]) return;
-    const int n = static_cast<int>(std::ceil(GetSampleRate() / kStftRate * kFftSize));
+    const int n = static_cast<int>(std::ceil(ChainRate() / kStftRate * kFftSize));
     for (auto& engine : mEngines)
         if (engine) engine->SetLatency(n + n / 4);
     SetLatency(mEngines[0]->GetLatency());
@@ -95,11 +104,12 @@ void Stemvolta::UpdateLatency() {
 void Stemvolta::Reset() {
     KIT_Mutex::ScopedLock lock(GetMutex());
     mFadeIn.Arm();
+    mSilenceFed = kChainEmpty;
     for (auto& engine : mEngines)
         if (engine) engine->Reset(kFftSize, kOverlapping, kFreqRes, kStftRate);
     for (auto& processor : mProcessors)
         processor->Reset(kFftSize, kOverlapping, kFreqRes, kStftRate);
-    const double rate = GetSampleRate();
+    const double rate = ChainRate();
     if (mPredictor) mPredictor->SetHostSampleRate(rate);
     // After the engine's resets, which left the processors at the STFT rate.
     for (auto& processor : mProcessors) processor->SetHostSampleRate(rate);
@@ -113,6 +123,13 @@ void Stemvolta::PrepareBuffers(int blockSize) {
         if (list->size() < 2) list->resize(2);
         for (KIT_TypedBuf<double>& buf : *list) buf.Resize(blockSize, false);
     }
+    mFadeIn.Prepare(blockSize);
+    if (!mEngines[0] || !mPredictor) return;
+    const int stftBlock = mPredictor->PrepareBlocks(blockSize);
+    int hostHop = kFftSize / kOverlapping;
+    for (auto& processor : mProcessors)
+        hostHop = std::max(hostHop, processor->PrepareHops(kFftSize / kOverlapping));
+    mEngines[0]->Reserve(stftBlock, blockSize, hostHop);
 }
 
 void Stemvolta::OnParamChange(int index) {
@@ -141,7 +158,16 @@ void Stemvolta::ProcessDoubleReplacing(double** inputs, double** outputs, int nF
     DspUtils::GetPlugIOBuffers(*this, inputs, outputs, nFrames, mInputs, mScInputs, mOutputs);
     if (mInputs.empty() || mOutputs.empty() || !mEngines[0]) return;
 
-    if (DspUtils::PlugIOAllZero(mInputs, mOutputs)) {
+    // Silence bypasses the chain only once it has flushed every sound it
+    // took: a short sound followed by silence must come out after the
+    // latency, not stay in the chain until the next sound pushes it out. A
+    // sound's last frame leaves the chain a latency plus a frame (n host
+    // samples, the latency being n + n / 4) after the sound; twice the
+    // latency leaves a hop for the rate converters.
+    const bool inputSilent =
+        DspUtils::IsAllZero(mInputs[0]) && (mInputs.size() < 2 || DspUtils::IsAllZero(mInputs[1]));
+    if (inputSilent && DspUtils::PlugIOAllZero(mInputs, mOutputs) &&
+        mSilenceFed >= 2 * static_cast<int64_t>(GetLatency())) {
         DspUtils::CopyStereoBuffers(inputs, outputs, nFrames);
         return;
     }
@@ -161,5 +187,6 @@ void Stemvolta::ProcessDoubleReplacing(double** inputs, double** outputs, int nF
     }
     // Outputs are zeros until the latency is filled; the result is not needed.
     mEngines[0]->Process(*chainInputs, mScInputs, &mOutputs);
+    mSilenceFed = inputSilent ? std::min(mSilenceFed + nFrames, kChainEmpty) : 0;
     DspUtils::PlugCopyOutputs(mOutputs, outputs, nFrames);
 }

@@ -20,6 +20,7 @@
 #include "toolkit/SecureRestarter.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,18 +53,21 @@ public:
     explicit Stemvolta(IGraphics* graphics);
     ~Stemvolta() override;
 
-    // [host thread] under the plug-in mutex: re-rates the chain to the current
-    // sample rate, restarts it, arms the fade-in and announces the latency.
-    // Allocates (prepares the audio path for the current block size).
+    // [host thread, or audio thread on transport start] under the plug-in
+    // mutex: re-rates the chain to the current sample rate (see ChainRate),
+    // restarts it, arms the fade-in and announces the latency. Allocates
+    // while it prepares the audio path for a new block size or rate.
     void Reset() override;
     // [host or GUI thread] under the plug-in mutex: derives the stem gain,
     // threshold or blend from the parameter's value and hands it to both
     // processors. Indexes outside 0-8 do nothing.
     void OnParamChange(int index) override;
     // [audio thread] under the plug-in mutex (taken by the adapter); no
-    // allocation once the chain has run a few blocks of the block size it was
-    // reset for. One or two inputs and outputs; silence (input and previous
-    // output all zero) is copied through without feeding the chain.
+    // allocation for blocks up to the block size the chain was reset for.
+    // One or two inputs and outputs. Silence (input and previous output all
+    // zero) is copied through without feeding the chain once the chain holds
+    // nothing but silence (twice the latency of silent input since the last
+    // sound, or a reset).
     void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
     void PrepareGUIResize() override {}
 
@@ -84,8 +88,9 @@ public:
     // "mix.dat", "mask0.dat" .. "mask3.dat" and "dump.txt", all appended.
     // Empty or null: the current folder.
     void SetLearnFolders(const char* datasetDir, const char* outputDir);
-    // Collects the exported spectra and writes them as pictures into the debug
-    // folder once (see DbgSpectrogram::SavePPM).
+    // Collects the exported mel frames and masks of the first 51 blocks and
+    // then writes them as pictures into the debug folder, once: "learn-mix.ppm"
+    // and "learn-source0.ppm" .. "learn-source3.ppm" (see DbgSpectrogram).
     void SetLearnDebug(bool on);
     // [export thread] Builds the four capture engines (they replace the
     // playback engine: the instance no longer plays) or resets them, then
@@ -99,9 +104,16 @@ private:
     void InitParameters();
     // Builds the predictor, the two processors and engine 0.
     void InitProcessing(int overlapping, int freqRes);
-    // Engine and host latency: n + n / 4 with n = ceil(rate / 44100 * 2048).
+    // Engine and host latency: n + n / 4 with n = ceil(ChainRate() / 44100 *
+    // 2048).
     void UpdateLatency();
-    // Sizes the audio path's channel lists for blockSize samples.
+    // The host rate the chain runs at: the sample rate, or 44100 Hz when it
+    // is outside 8000 .. 768000 Hz (or not a number), which no host uses and
+    // which would size the chain's buffers from nonsense.
+    double ChainRate() const;
+    // Prepares the audio path at the current rate for host blocks of up to
+    // blockSize samples: channel lists, fade-in window, the predictor's and
+    // processors' rate conversion, the engine's FIFOs. Allocates.
     void PrepareBuffers(int blockSize);
 
     // Only engine 0 plays; the others belong to the training-data export.
@@ -112,6 +124,10 @@ private:
     std::array<double, kNumStems> mThresholds{};
     double mSoftHard = 0.0;
     SecureRestarter mFadeIn;
+    // Host samples of silent input the chain has taken since it last took
+    // sound; kChainEmpty after a reset.
+    static constexpr int64_t kChainEmpty = INT64_MAX / 2;
+    int64_t mSilenceFed = kChainEmpty;
 
     // Audio path storage, reused every block.
     DspUtils::ChannelList mInputs;

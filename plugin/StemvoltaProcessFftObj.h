@@ -40,6 +40,12 @@ public:
     void ResetOutputResampler();
     // Host rate in Hz, then ResetOutputResampler (the carried fraction stays).
     void SetHostSampleRate(double rate);
+    // [main thread or under the plug-in lock] Sizes the output conversion for
+    // hops of up to maxHop samples at the current host rate, so that such
+    // hops allocate nothing from the first on. Call after SetHostSampleRate,
+    // which re-configures the conversion; nothing for maxHop <= 0. Returns
+    // the most samples such a hop becomes (at least maxHop; 0 for nothing).
+    int PrepareHops(int maxHop);
     double GetHostSampleRate() const { return mHostSampleRate; }
 
     // [under the plug-in lock] stem 0..3. gain: linear amplitude factor;
@@ -57,6 +63,10 @@ public:
     // re-levelled, conjugate-symmetric spectrum.
     void ProcessSpectrum(KIT_TypedBuf<ComplexValue>* spectrum,
                          const KIT_TypedBuf<ComplexValue>* scSpectrum) override;
+    // [audio thread] The same result step by step through the whole-buffer
+    // conversions (magnitudes and phases, both mask paths, the blend, back to
+    // bins): the plain reference of ProcessSpectrum's one-pass loop.
+    void ProcessSpectrumReference(KIT_TypedBuf<ComplexValue>* spectrum);
     // [audio thread] The hop (44100 Hz) becomes its conversion to the host
     // rate: n * hostRate / 44100 samples, the fractions carried from hop to
     // hop. Nothing at a host rate of 44100 Hz.
@@ -72,6 +82,8 @@ private:
         const double* data[kNumStems];
         int size[kNumStems];
     };
+    // The predictor's mask rows; false without a predictor.
+    bool TakeMaskRows(MaskRows& rows) const;
     // Sizes out like magnitude and takes the masks' rows; false (out zeroed
     // when sized) when there is nothing to compute.
     bool PrepareMaskOutput(const KIT_TypedBuf<double>& magnitude, KIT_TypedBuf<double>& out,
@@ -79,6 +91,13 @@ private:
     // The four masks at bin i (0 past a mask's end).
     void MasksAt(const MaskRows& rows, int i, double m[kNumStems]) const;
     void ApplySensitivity(double m[kNumStems]) const;
+    // One bin's factors of its magnitude from its four masks: the soft mix
+    // and the hard choice.
+    double SoftFactor(const double masks[kNumStems]) const;
+    double HardFactor(const double masks[kNumStems]) const;
+    // The two factors of bins 0 .. count - 1, all four rows holding count
+    // values, into soft and hard (count each).
+    void ComputeFactors(const MaskRows& rows, int count, double* soft, double* hard) const;
 
     MaskPredictor* mPredictor;
     double mGain[kNumStems] = {0.0, 0.0, 0.0, 0.0};
@@ -88,6 +107,10 @@ private:
     double mHostSampleRate = kStftRate;
     double mCarry = 0.0; // fraction of a host sample owed to the next hop
 
+    // ProcessSpectrum's per-bin mask factors (half the frame each).
+    KIT_TypedBuf<double> mSoftFactor;
+    KIT_TypedBuf<double> mHardFactor;
+    // The reference's steps only.
     KIT_TypedBuf<ComplexValue> mHalf; // bins 0 .. half - 1
     KIT_TypedBuf<double> mMagnitude;
     KIT_TypedBuf<double> mPhase;

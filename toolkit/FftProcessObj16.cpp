@@ -1,5 +1,6 @@
 #include "toolkit/FftProcessObj16.h"
 
+#include "toolkit/BufReserve.h"
 #include "toolkit/DspUtils.h"
 #include "toolkit/Fft.h"
 #include "toolkit/FftBufOps.h"
@@ -71,6 +72,13 @@ void FftProcessObj16::Reset() {
         channel->Reset(mBufferSize, mOverlapping, mFreqRes, mSampleRate);
     for (MultichannelProcess* p : mProcesses)
         p->Reset(mBufferSize, mOverlapping, mFreqRes, mSampleRate);
+}
+
+void FftProcessObj16::Reserve(int maxInput, int maxOutput, int maxOutputHop) {
+    for (Buffers* copies : {&mInputCopies, &mScCopies})
+        for (KIT_TypedBuf<double>& copy : *copies) kitbuf::ReserveCapacity(copy, maxInput);
+    kitbuf::ReserveCapacity(mDrain, maxOutput);
+    for (auto& channel : mChannels) channel->Reserve(maxInput, maxOutput, maxOutputHop);
 }
 
 template <typename F> void FftProcessObj16::ForChannels(int channel, F&& f) {

@@ -46,6 +46,15 @@ public:
     virtual int GetFreqRes() const { return mFreqRes; }
     virtual double GetSampleRate() const { return mSampleRate; }
 
+    // [setup, under the plug-in lock] allocates. Grows the engine's block
+    // copies and every channel's buffers (ProcessObjChannel::Reserve) so that
+    // Process allocates nothing for blocks of up to maxInput samples per
+    // channel (as given or as the multichannel processes leave them, the
+    // longer), up to maxOutput output samples and output hops of up to
+    // maxOutputHop samples. Sizes, contents and the stream are unchanged; the
+    // resets keep the room. Call after SetLatency.
+    void Reserve(int maxInput, int maxOutput, int maxOutputHop);
+
     // Window methods as ProcessObjChannel::WindowMethod. For these five a
     // channel of -1, or one not below the channel count, means every channel.
     virtual void SetAnalysisWindow(int channel, int method);

@@ -1,5 +1,6 @@
 #include "toolkit/ProcessObjChannel.h"
 
+#include "toolkit/BufReserve.h"
 #include "toolkit/DspUtils.h"
 #include "toolkit/DspUtilsAnalysis.h"
 #include "toolkit/Fft.h"
@@ -47,6 +48,24 @@ void ProcessObjChannel::Reset() {
     if (mProcessObj) mProcessObj->Reset(mBufferSize, mOverlapping, mFreqRes, mSampleRate);
     mLatencyLeft = mLatency;
     mFrameSkipped = false;
+}
+
+void ProcessObjChannel::Reserve(int maxInput, int maxOutput, int maxOutputHop) {
+    // Windows changed since the last reset would be rebuilt, with their
+    // scratch, in the first frame.
+    if (mWindowsDirty) {
+        MakeWindows();
+        mWindowsDirty = false;
+    }
+    const int hop = std::max(mHop, maxOutputHop);
+    // Frames run while a whole frame is buffered, so less than one frame is
+    // left when the next block arrives.
+    kitbuf::ReserveCapacity(mInputFifo, mBufferSize - 1 + std::max(maxInput, 0));
+    kitbuf::ReserveCapacity(mFrame, mBufferSize * mFreqRes);
+    kitbuf::ReserveCapacity(mHopBuf, hop);
+    // Finished samples wait at most the latency, less the frame's fill time,
+    // plus one hop before a block of up to maxOutput takes them.
+    kitbuf::ReserveCapacity(mOutputFifo, mLatency + std::max(maxOutput, 0) + hop);
 }
 
 void ProcessObjChannel::MakeWindows() {

@@ -38,6 +38,15 @@ public:
     // ProcessObj with them and restarts the latency count.
     virtual void Reset();
 
+    // [setup, under the plug-in lock] allocates. Grows the FIFOs and the frame
+    // and hop buffers for input blocks of up to maxInput samples, output
+    // blocks of up to maxOutput samples and output hops (as the ProcessObj
+    // leaves them) of up to maxOutputHop samples, for the current sizes and
+    // latency, and builds changed windows: such blocks then allocate nothing.
+    // Sizes and contents are kept; the resets keep the room. Call after
+    // SetLatency.
+    void Reserve(int maxInput, int maxOutput, int maxOutputHop);
+
     // [audio thread] Frame stages, in this order; each stage after
     // ExtractFrame does nothing when the frame was skipped (too little input).
     void ExtractFrame();

@@ -15,19 +15,25 @@ void FillHann(double* w, int n) {
 
 } // namespace
 
+bool SecureRestarter::BuildWindow(int n) {
+    if (n == mWindowLength) return true;
+    // Growth only: a shorter block later reuses the allocation.
+    mWindow.Resize(n, false);
+    if (mWindow.GetSize() != n) return false;
+    FillHann(mWindow.Get(), n);
+    mWindowLength = n;
+    return true;
+}
+
+void SecureRestarter::Prepare(int blockSize) {
+    if (blockSize >= 2) BuildWindow(blockSize);
+}
+
 void SecureRestarter::Process(std::vector<KIT_TypedBuf<double>>& channels) {
     if (channels.empty()) return;
     if (mArmed) {
         const int n = channels[0].GetSize();
-        if (n >= 2 && n != mWindowLength) {
-            // Growth only: a shorter block later reuses the allocation.
-            mWindow.Resize(n, false);
-            if (mWindow.GetSize() == n) {
-                FillHann(mWindow.Get(), n);
-                mWindowLength = n;
-            }
-        }
-        if (n >= 2 && n == mWindowLength) {
+        if (n >= 2 && BuildWindow(n)) {
             const double* w = mWindow.Get();
             for (KIT_TypedBuf<double>& channel : channels) {
                 if (channel.GetSize() != n) continue;

@@ -1,5 +1,6 @@
 #include "toolkit/StreamResampler.h"
 
+#include "toolkit/BufReserve.h"
 #include "toolkit/ResamplerBiquad.h"
 
 #include <algorithm>
@@ -161,6 +162,20 @@ void StreamResampler::SetRates(double inputRate, double outputRate) {
     mRatio = inputRate / outputRate;
 }
 
+void StreamResampler::Reserve(int maxFrames, int channels) {
+    if (!ValidChannels(channels) || maxFrames < 0) return;
+    // ResamplePrepare's largest request, with the frames a block leaves
+    // buffered: the interpolator's reach (a sinc table, or two frames) and
+    // the sinc lead.
+    const int fs = mSincLength >= 2 ? mSincLength : 0;
+    const double wanted = feedMode ? maxFrames : fs + maxFrames * mRatio + 4;
+    const double frames = wanted + 2.0 * fs + 4;
+    if (frames * channels < INT_MAX / sizeof(double))
+        kitbuf::ReserveCapacity(mInput, static_cast<int>(frames) * channels);
+    if (mFilterCount > 0 && !mLowPass) mLowPass = std::make_unique<ResamplerBiquad>();
+    if (mSincLength != 0) DesignSincFilter(SincCutoff());
+}
+
 int StreamResampler::ResamplePrepare(int count, int channels, double** input) {
     if (!ValidChannels(channels)) return 0;
     const int c = channels;
@@ -264,7 +279,7 @@ int StreamResampler::ResampleOut(double* output, int inputFrames, int outputFram
     const double* in = mInput.Get();
     const double step = mRatio;
     if (mSincLength != 0) {
-        DesignSincFilter(mRatio > 1.0 ? 1.0 / (1.03 * mRatio) : 1.0);
+        DesignSincFilter(SincCutoff());
         latencyFrames = mTableLength / 2 - 1;
         const double* table = mSincTable.Get();
         const int taps = table ? mTableLength : 0;
@@ -314,6 +329,10 @@ int StreamResampler::ResampleOut(double* output, int inputFrames, int outputFram
         std::memmove(data, data + i * c, sizeof(double) * static_cast<size_t>(mBufferedFrames) * c);
     }
     return produced;
+}
+
+double StreamResampler::SincCutoff() const {
+    return mRatio > 1.0 ? 1.0 / (1.03 * mRatio) : 1.0;
 }
 
 void StreamResampler::DesignSincFilter(double cutoff) {

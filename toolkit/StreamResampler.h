@@ -56,6 +56,13 @@ public:
     // kept; call Reset afterwards to start a new stream.
     void SetRates(double inputRate, double outputRate);
 
+    // [setup] allocates. Grows the input buffer for blocks of up to maxFrames
+    // (the count given to ResamplePrepare) of `channels` channels (1..64) and
+    // builds the low-pass bank and the sinc table the current mode and rates
+    // use, so that such blocks allocate nothing. The stream is unchanged.
+    // Call after SetMode and SetRates.
+    void Reserve(int maxFrames, int channels);
+
     // [audio thread] Grants room for new input. count: output frames wanted,
     // or in feed mode input frames offered. channels: 1..64 (0 is returned and
     // *input left unset otherwise). Returns the number of input frames to
@@ -95,6 +102,8 @@ private:
     // taps) for a cutoff relative to the input Nyquist frequency; nothing when
     // the table in use already matches.
     void DesignSincFilter(double cutoff);
+    // Relative to the input Nyquist frequency: below it when downsampling.
+    double SincCutoff() const;
     void RunLowPass(double* frames, int n, int channels, double position);
 
     double mInputRate = 44100.0;

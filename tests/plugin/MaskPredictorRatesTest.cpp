@@ -1,6 +1,7 @@
 #include "plugin/MaskPredictor.h"
 
 #include "plugin/StemResampler.h"
+#include "tests/support/AllocCounter.h"
 
 #include <gtest/gtest.h>
 
@@ -93,6 +94,53 @@ INSTANTIATE_TEST_SUITE_P(RatesAndBlocks, MaskPredictorRatesTest, ::testing::Valu
                              return std::to_string(static_cast<int>(info.param.rate)) + "Hz_" +
                                     std::to_string(info.param.block);
                          });
+
+// Prepared for the largest host block, the input path allocates nothing from
+// its first block on, gives the stream of an unprepared predictor, and no
+// converted block exceeds the size PrepareBlocks announced (the engine sizes
+// its block copies by it).
+TEST(MaskPredictorRates, PreparedBlocksAllocateNothingFromTheFirst) {
+    for (double rate : {22050.0, 32000.0, 44100.0, 48000.0, 96000.0, 192000.0}) {
+        SCOPED_TRACE(rate);
+        MaskPredictor prepared(2048, nullptr, 4, 1, 44100.0), plain(2048, nullptr, 4, 1, 44100.0);
+        prepared.SetHostSampleRate(rate);
+        plain.SetHostSampleRate(rate);
+        const int room = prepared.PrepareBlocks(4096);
+        ASSERT_GE(room, 4096);
+        KIT_TypedBuf<double> blocks[2][2];
+        for (auto& pair : blocks)
+            for (KIT_TypedBuf<double>& b : pair) {
+                b.Resize(room);
+                b.Resize(0, false);
+            }
+        const MultichannelProcess::SampleBufs mains[2] = {{&blocks[0][0], &blocks[0][1]},
+                                                          {&blocks[1][0], &blocks[1][1]}};
+        long fed = 0;
+        testsupport::AllocCounter counter;
+        int64_t allocations = 0;
+        for (int b = 0; b < 40; ++b) {
+            const int n = b % 2 ? 4096 : 64;
+            for (auto& pair : blocks)
+                for (int ch = 0; ch < 2; ++ch) {
+                    pair[ch].Resize(n, false);
+                    for (int i = 0; i < n; ++i) pair[ch][i] = Signal(ch, fed + i);
+                }
+            fed += n;
+            counter.Reset();
+            prepared.ProcessInputBlock(mains[0], nullptr);
+            allocations += counter.Count();
+            plain.ProcessInputBlock(mains[1], nullptr);
+            for (int ch = 0; ch < 2; ++ch) {
+                ASSERT_LE(blocks[0][ch].GetSize(), room);
+                ASSERT_EQ(blocks[1][ch].GetSize(), blocks[0][ch].GetSize());
+                ASSERT_TRUE(std::equal(blocks[0][ch].Get(),
+                                       blocks[0][ch].Get() + blocks[0][ch].GetSize(),
+                                       blocks[1][ch].Get()));
+            }
+        }
+        EXPECT_EQ(allocations, 0);
+    }
+}
 
 TEST(MaskPredictorRates, AtTheStftRateBlocksPassUnchanged) {
     MaskPredictor predictor(2048, nullptr, 4, 1, 44100.0);

@@ -253,7 +253,10 @@ TEST_F(MaskPredictorTest, FramesAllocateNothingAndStartNoThread) {
     testsupport::AllocCounter counter;
     for (int f = 4; f < 40; ++f) runFrame(f);
     EXPECT_EQ(0, counter.Count());
+    // The net count misses a pool started and joined within a frame; the
+    // predictions run on the caller's thread.
     EXPECT_EQ(threads, testsupport::ThreadCount());
+    EXPECT_EQ(1, predictor->GetPredictionThreads());
     EXPECT_FALSE(DspUtils::IsAllZero(predictor->GetMaskBuf(0)));
 }
 

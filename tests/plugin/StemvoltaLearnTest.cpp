@@ -319,4 +319,36 @@ TEST(StemvoltaLearnTest, CaptureEnginesKeepNoOutput) {
     for (int c = 0; c < 2; ++c) EXPECT_EQ(engine->GetChannel(c)->GetOutputFifo().GetSize(), 0) << c;
 }
 
+// With the debug flag the first 51 blocks (1 + 50 * 4 frames of 4 history
+// entries) become pictures in the debug folder, $HOME/Documents/CorvenaAudio-Debug.
+TEST(StemvoltaLearnTest, DebugPicturesHoldTheFirstBlocks) {
+    TempDataset data;
+    data.AddTrack("t", MixedSources(60 * 2048 + 1));
+    const std::string debugDir = data.Root() + "/Documents/CorvenaAudio-Debug";
+    ::mkdir((data.Root() + "/Documents").c_str(), 0777);
+    ::mkdir(debugDir.c_str(), 0777);
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    ::setenv("HOME", data.Root().c_str(), 1);
+    {
+        Exporter exporter(data);
+        exporter.plug.SetLearnDebug(true);
+        EXPECT_EQ(exporter.Run(), 1);
+    }
+    if (oldHome)
+        ::setenv("HOME", savedHome.c_str(), 1);
+    else
+        ::unsetenv("HOME");
+
+    for (const char* name : {"learn-mix.ppm", "learn-source0.ppm", "learn-source3.ppm"}) {
+        std::ifstream ppm(debugDir + "/" + name);
+        std::string magic;
+        int width = 0, height = 0;
+        ppm >> magic >> width >> height;
+        EXPECT_EQ(magic, "P3") << name;
+        EXPECT_EQ(width, (1 + 50 * 4) * 4) << name;
+        EXPECT_EQ(height, kMelBins) << name;
+    }
+}
+
 } // namespace

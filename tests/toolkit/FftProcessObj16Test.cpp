@@ -1,6 +1,7 @@
 #include "toolkit/FftProcessObj16.h"
 
 #include "tests/support/AllocCounter.h"
+#include "toolkit/DspUtilsAnalysis.h"
 #include "toolkit/ProcessObj.h"
 #include "toolkit/ProcessObjChannel.h"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -231,5 +233,116 @@ TEST(FftProcessObj16, NegativeLatencyCountsAsZero) {
     EXPECT_EQ(engine->GetLatency(512), 0);
     EXPECT_EQ(engine->GetChannel(1)->GetLatency(), 0);
 }
+
+} // namespace
+
+namespace {
+
+// Halves the rate of the main channels' input blocks (keeps every second
+// sample), as a converter from a host rate twice the STFT rate does.
+class HalveInput : public MultichannelProcess {
+public:
+    void ProcessInputBlock(const SampleBufs& mains, const SampleCopies*) override {
+        for (KIT_TypedBuf<double>* block : mains) {
+            const int half = block->GetSize() / 2;
+            for (int i = 0; i < half; ++i) (*block)[i] = (*block)[2 * i];
+            block->Resize(half, false);
+        }
+    }
+};
+
+// Doubles every output hop (each sample twice): back to the host rate.
+class DoubleHops : public ProcessObj {
+public:
+    explicit DoubleHops(int bufferSize) : ProcessObj(bufferSize) { mCopy.Resize(bufferSize); }
+    void ProcessOutputHop(KIT_TypedBuf<double>* hop) override {
+        const int n = hop->GetSize();
+        if (n > mCopy.GetSize()) return;
+        std::copy(hop->Get(), hop->Get() + n, mCopy.Get());
+        hop->Resize(2 * n, false);
+        for (int i = 0; i < n; ++i) (*hop)[2 * i] = (*hop)[2 * i + 1] = mCopy[i];
+    }
+
+private:
+    KIT_TypedBuf<double> mCopy;
+};
+
+struct ReserveCase {
+    const char* name;
+    bool twiceTheRate; // input halved, hops doubled
+    int numOutputs;    // 1: the second channel is drained
+    std::vector<int> blocks;
+};
+
+void PrintTo(const ReserveCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class EngineReserve : public ::testing::TestWithParam<ReserveCase> {};
+
+// Reserved for the largest block, the engine allocates nothing from its
+// first block on, whatever the mix of block sizes, and gives bit for bit the
+// output of an engine that grew its buffers as the blocks came.
+TEST_P(EngineReserve, FirstBlocksAllocateNothingAndOutputIsUnchanged) {
+    const ReserveCase c = GetParam();
+    constexpr int kMaxBlock = 4096;
+    const int hopOut = c.twiceTheRate ? 2 * kHop : kHop;
+    DoubleHops objs[4] = {DoubleHops(kN), DoubleHops(kN), DoubleHops(kN), DoubleHops(kN)};
+    HalveInput halve[2];
+    std::unique_ptr<FftProcessObj16> engines[2];
+    for (int e = 0; e < 2; ++e) {
+        std::vector<ProcessObj*> channelObjs;
+        if (c.twiceTheRate) channelObjs = {&objs[2 * e], &objs[2 * e + 1]};
+        engines[e] = MakeStereo(channelObjs);
+        if (c.twiceTheRate) {
+            engines[e]->AddMultichannelProcess(&halve[e]);
+            engines[e]->SetLatency(2 * (kN + kN / 4));
+        }
+    }
+    FftProcessObj16& reserved = *engines[0];
+    reserved.Reserve(kMaxBlock, kMaxBlock, hopOut);
+
+    const Signal noise = Noise(kMaxBlock * 2, 14);
+    std::vector<Buffers> inputs, outputs(2);
+    for (int n : c.blocks) {
+        inputs.emplace_back(2);
+        inputs.back()[0] = Slice(noise, 0, n);
+        inputs.back()[1] = Slice(noise, n, n);
+    }
+    for (Buffers& out : outputs) {
+        out.resize(c.numOutputs);
+        for (KIT_TypedBuf<double>& b : out) b.Resize(kMaxBlock);
+    }
+    testsupport::AllocCounter counter;
+    int64_t allocations = 0;
+    for (int b = 0; b < 60; ++b) {
+        const Buffers& in = inputs[b % inputs.size()];
+        counter.Reset();
+        reserved.Process(in, {}, &outputs[0]);
+        allocations += counter.Count();
+        engines[1]->Process(in, {}, &outputs[1]);
+        for (int ch = 0; ch < c.numOutputs; ++ch)
+            ASSERT_TRUE(std::equal(outputs[0][ch].Get(), outputs[0][ch].Get() + in[0].GetSize(),
+                                   outputs[1][ch].Get()))
+                << "block " << b << " channel " << ch;
+    }
+    EXPECT_EQ(allocations, 0);
+    EXPECT_GT(DspUtils::ComputeAvgAbs(outputs[0][0]), 0.01);
+
+    // A reset keeps the room.
+    reserved.Reset();
+    counter.Reset();
+    for (int b = 0; b < 20; ++b) reserved.Process(inputs[b % inputs.size()], {}, &outputs[0]);
+    EXPECT_EQ(counter.Count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, EngineReserve,
+                         ::testing::Values(ReserveCase{"Steady", false, 2, {512}},
+                                           ReserveCase{"Varying", false, 2, {64, 4096, 441}},
+                                           ReserveCase{"TwiceTheRate", true, 2, {64, 4096, 1000}},
+                                           ReserveCase{"OneOutput", true, 1, {4096, 64}}),
+                         [](const ::testing::TestParamInfo<ReserveCase>& info) {
+                             return info.param.name;
+                         });
 
 } // namespace

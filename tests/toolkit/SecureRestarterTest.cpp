@@ -93,6 +93,29 @@ TEST(SecureRestarter, RebuildsTheWindowWhenTheLengthChanges) {
     }
 }
 
+// Prepared for the longest block, the restarter allocates nothing in its
+// first Process, for that block or a shorter one, and fades exactly as an
+// unprepared one; preparing neither arms nor disarms it.
+TEST(SecureRestarter, PreparedForTheLongestBlockTheFirstFadeAllocatesNothing) {
+    for (int first : {1024, 300, 2}) {
+        SCOPED_TRACE(first);
+        SecureRestarter prepared;
+        prepared.Prepare(1024);
+        EXPECT_TRUE(prepared.IsArmed());
+        auto channels = Channels({first, first}, 0.5);
+        auto longest = Channels({1024});
+        testsupport::AllocCounter counter;
+        prepared.Process(channels);
+        prepared.Arm();
+        prepared.Process(longest);
+        EXPECT_EQ(counter.Count(), 0);
+        for (auto& c : channels) ExpectFadedIn(c, first, 0.5);
+        ExpectFadedIn(longest[0], 1024, 1.0);
+        prepared.Prepare(512);
+        EXPECT_FALSE(prepared.IsArmed());
+    }
+}
+
 TEST(SecureRestarter, NoAllocationOnceTheLongestBlockWasSeen) {
     SecureRestarter r;
     auto big = Channels({1024, 1024});

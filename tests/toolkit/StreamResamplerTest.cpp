@@ -486,6 +486,60 @@ TEST(StreamResampler, BlocksAllocateNothingOnceWarm) {
     }
 }
 
+// Reserve grants the room of the largest block ahead: the very first blocks
+// allocate nothing, and the stream is the one an unreserved resampler gives.
+TEST(StreamResampler, ReserveMakesTheFirstBlocksAllocationFree) {
+    struct Case {
+        double inRate, outRate;
+        int channels;
+        bool sinc, feed;
+    };
+    for (Case c : {Case{48000, 44100, 1, false, true}, Case{22050, 44100, 1, false, true},
+                   Case{96000, 44100, 2, false, true}, Case{48000, 44100, 2, true, true},
+                   Case{44100, 96000, 1, false, false}, Case{44100, 32000, 2, true, false}}) {
+        SCOPED_TRACE(testing::Message()
+                     << c.inRate << " -> " << c.outRate << " channels " << c.channels
+                     << (c.sinc ? " sinc" : "") << (c.feed ? " feed" : ""));
+        StreamResampler reserved, plain;
+        for (StreamResampler* r : {&reserved, &plain}) {
+            ConfigureLikePlugin(*r, c.inRate, c.outRate);
+            if (c.sinc) r->SetMode(false, 0, true, 32, 16);
+            r->feedMode = c.feed;
+            r->Reset(0);
+        }
+        reserved.Reserve(2048, c.channels);
+        const std::vector<double> in = Sine(1000.0, c.inRate, 2048 * 8, c.channels);
+        std::vector<double> out[2];
+        for (std::vector<double>& o : out) o.assign(static_cast<size_t>(8192) * c.channels, 0.0);
+        int at = 0;
+        testsupport::AllocCounter counter;
+        int64_t allocations = 0;
+        for (int n : {2048, 17, 512, 1, 2048, 1000, 2048, 64}) {
+            int produced[2] = {0, 0}, granted[2] = {0, 0};
+            int i = 0;
+            for (StreamResampler* r : {&reserved, &plain}) {
+                counter.Reset();
+                double* dst = nullptr;
+                granted[i] = r->ResamplePrepare(n, c.channels, &dst);
+                ASSERT_GT(granted[i], 0);
+                ASSERT_LE((at + granted[i]) * c.channels, static_cast<int>(in.size()));
+                std::copy(in.begin() + static_cast<long>(at) * c.channels,
+                          in.begin() + static_cast<long>(at + granted[i]) * c.channels, dst);
+                produced[i] = r->ResampleOut(out[i].data(), granted[i], 8192, c.channels);
+                if (r == &reserved) allocations += counter.Count();
+                ++i;
+            }
+            ASSERT_EQ(granted[0], granted[1]);
+            ASSERT_EQ(produced[0], produced[1]);
+            ASSERT_TRUE(std::equal(out[0].begin(), out[0].begin() + produced[0] * c.channels,
+                                   out[1].begin()));
+            ASSERT_EQ(reserved.GetBufferedFrames(), plain.GetBufferedFrames());
+            at += granted[0];
+        }
+        EXPECT_EQ(allocations, 0);
+    }
+}
+
 TEST(ResamplerBiquad, ZeroAndSubnormalResultsBecomePositiveZero) {
     ResamplerBiquad f;
     f.Configure(0.5, 0.707);
