@@ -1,7 +1,7 @@
 #include "tools/render/StemvoltaRenderer.h"
 
 #include "framework/IGraphicsFolder.h"
-#include "plugin/Stemvolta.h"
+#include "plugin/StemvoltaOfflineHost.h"
 #include "tools/render/OracleMaskSource.h"
 
 #include <algorithm>
@@ -15,39 +15,6 @@ class ModelFolderGraphics : public IGraphicsFolder {
 public:
     explicit ModelFolderGraphics(const char* folder) : IGraphicsFolder(folder) {}
     void ResourcesFolderPath(KIT_String& out) override { out.Set(GetFolder()); }
-};
-
-// Supplies the host-facing members of the plug-in base for an offline run:
-// no transport (so no reset mid-render), nothing reported anywhere.
-class OfflineHost : public Stemvolta {
-public:
-    explicit OfflineHost(IGraphics* graphics) : Stemvolta(graphics) {}
-
-    void BeginInformHostOfParamChange(int) override {}
-    void InformHostOfParamChange(int, double) override {}
-    void EndInformHostOfParamChange(int) override {}
-    void InformHostOfProgramChange() override {}
-    int64_t GetSamplePos() override { return 0; }
-    double GetTempo() override { return 120.0; }
-    void GetTimeSig(int* numerator, int* denominator) override {
-        *numerator = 4;
-        *denominator = 4;
-    }
-    void GetTime(ITimeInfo* info) override { info->mTransportIsRunning = false; }
-    void ResizeGraphics(int, int) override {}
-    bool SendMidiMsg(IMidiMsg*) override { return false; }
-
-    // What a host does when it initialises the unit.
-    void Start(double rate, int blockSize, int channels) {
-        SetSampleRate(rate);
-        SetBlockSize(blockSize);
-        SetInputChannelConnections(0, 2, false);
-        SetOutputChannelConnections(0, 2, false);
-        SetInputChannelConnections(0, channels, true);
-        SetOutputChannelConnections(0, channels, true);
-        Reset();
-        OnParamReset();
-    }
 };
 
 std::string ModelPath(const std::string& folder, int stem) {
@@ -99,7 +66,7 @@ bool StemvoltaRenderer::Render(const ChannelList& input, double sampleRate, Chan
     }
 
     // The plug-in owns the graphics context from construction on.
-    OfflineHost plug(new ModelFolderGraphics(mSettings.modelsDir.c_str()));
+    StemvoltaOfflineHost plug(new ModelFolderGraphics(mSettings.modelsDir.c_str()));
     if (oracle) {
         // The plug-in hands out its predictor read-only; the object itself is
         // not const.

@@ -15,7 +15,7 @@
 // Exit status: 0 when at least one track was exported and the files agree
 // on the frame count; 1 when nothing was exported or the files disagree;
 // 2 on bad arguments or an unusable output folder.
-#include "plugin/Stemvolta.h"
+#include "plugin/StemvoltaOfflineHost.h"
 
 #include <sys/stat.h>
 
@@ -32,25 +32,6 @@ const char* const kOutputs[] = {"mix.dat",   "mask0.dat", "mask1.dat",
                                 "mask2.dat", "mask3.dat", "dump.txt"};
 constexpr long long kMixRecordBytes = 4 * 256 * 4;
 constexpr long long kMaskRecordBytes = 256 * 4;
-
-// The plug-in off-host: the host-facing calls answer as an idle host would.
-class ExportStemvolta : public Stemvolta {
-public:
-    ExportStemvolta() : Stemvolta(nullptr) {}
-    void BeginInformHostOfParamChange(int) override {}
-    void InformHostOfParamChange(int, double) override {}
-    void EndInformHostOfParamChange(int) override {}
-    void InformHostOfProgramChange() override {}
-    int64_t GetSamplePos() override { return 0; }
-    double GetTempo() override { return 120.0; }
-    void GetTimeSig(int* numerator, int* denominator) override {
-        *numerator = 4;
-        *denominator = 4;
-    }
-    void GetTime(ITimeInfo*) override {}
-    void ResizeGraphics(int, int) override {}
-    bool SendMidiMsg(IMidiMsg*) override { return false; }
-};
 
 // -1 when the file does not exist.
 long long FileSize(const std::string& path) {
@@ -108,7 +89,7 @@ int main(int argc, char** argv) {
     }
 
     const auto started = std::chrono::steady_clock::now();
-    ExportStemvolta plug;
+    StemvoltaOfflineHost plug;
     plug.SetSampleRate(Stemvolta::kStftRate);
     plug.SetLearnFolders(dirs[0].c_str(), out.c_str());
     plug.SetLearnDebug(debug);
