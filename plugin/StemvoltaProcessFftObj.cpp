@@ -254,25 +254,23 @@ inline double StemvoltaProcessFftObj::HardFactor(const double masks[kNumStems]) 
 
 void StemvoltaProcessFftObj::ComputeMasksSoft(const KIT_TypedBuf<double>& magnitude,
                                               KIT_TypedBuf<double>& out) const {
-    MaskRows rows;
-    if (!PrepareMaskOutput(magnitude, out, rows)) return;
-    const int n = out.GetSize();
-    for (int i = 0; i < n; ++i) {
-        double m[kNumStems];
-        MasksAt(rows, i, m);
-        out[i] = SoftFactor(m) * magnitude[i];
-    }
+    ScaleByMaskFactor(magnitude, out, &StemvoltaProcessFftObj::SoftFactor);
 }
 
 void StemvoltaProcessFftObj::ComputeMasksHard(const KIT_TypedBuf<double>& magnitude,
                                               KIT_TypedBuf<double>& out) const {
+    ScaleByMaskFactor(magnitude, out, &StemvoltaProcessFftObj::HardFactor);
+}
+
+void StemvoltaProcessFftObj::ScaleByMaskFactor(const KIT_TypedBuf<double>& magnitude,
+                                               KIT_TypedBuf<double>& out, MaskFactor factor) const {
     MaskRows rows;
     if (!PrepareMaskOutput(magnitude, out, rows)) return;
     const int n = out.GetSize();
     for (int i = 0; i < n; ++i) {
         double m[kNumStems];
         MasksAt(rows, i, m);
-        out[i] = HardFactor(m) * magnitude[i];
+        out[i] = (this->*factor)(m)*magnitude[i];
     }
 }
 

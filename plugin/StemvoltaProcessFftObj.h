@@ -93,6 +93,10 @@ private:
     void ApplySensitivity(double m[kNumStems]) const;
     // One bin's factors of its magnitude from its four masks: the soft mix
     // and the hard choice.
+    using MaskFactor = double (StemvoltaProcessFftObj::*)(const double*) const;
+    // out[i] = factor(masks at bin i) * magnitude[i].
+    void ScaleByMaskFactor(const KIT_TypedBuf<double>& magnitude, KIT_TypedBuf<double>& out,
+                           MaskFactor factor) const;
     double SoftFactor(const double masks[kNumStems]) const;
     double HardFactor(const double masks[kNumStems]) const;
     // The two factors of bins 0 .. count - 1, all four rows holding count
