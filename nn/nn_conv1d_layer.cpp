@@ -1,10 +1,6 @@
 #include "nn/nn_conv1d_layer.h"
 
-#include <utility>
-
 namespace nn {
-
-Conv1DLayer::Conv1DLayer(Parts&& parts) : WeightedLayer(std::move(parts)) {}
 
 std::unique_ptr<Layer> Conv1DLayer::create(std::istream& stream) {
     return createAs<Conv1DLayer>(stream, 3, 1);
@@ -22,10 +18,9 @@ bool Conv1DLayer::apply(LayerData& data) const {
     const uint64_t outSteps = in.dims()[0] - wd[1] + 1;
     if (!checkOutputSize(outSteps * wd[0], in)) return false;
     data.out.resize(outSteps, wd[0]);
-    withKernel(int(wd[1] * wd[2]), data.dispatcher,
-               [&](auto kernel) { multiplyAddImpl<decltype(kernel)>(weights_, biases_, data); });
-    activation_->apply(data.out);
-    return true;
+    return multiplyAddThenActivate(int(wd[1] * wd[2]), data, [&](auto kernel) {
+        multiplyAddImpl<decltype(kernel)>(weights_, biases_, data);
+    });
 }
 
 // Parts over the output steps; each writes its own steps of out.

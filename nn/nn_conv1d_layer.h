@@ -15,7 +15,7 @@ namespace nn {
 
 class Conv1DLayer final : public WeightedLayer {
 public:
-    explicit Conv1DLayer(Parts&& parts);
+    using WeightedLayer::WeightedLayer;
 
     // Payload: weights record (3 dims), biases record (1 dim), activation
     // record. Null after the loader's report; biases shorter than the

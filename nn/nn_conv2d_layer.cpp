@@ -1,10 +1,6 @@
 #include "nn/nn_conv2d_layer.h"
 
-#include <utility>
-
 namespace nn {
-
-Conv2DLayer::Conv2DLayer(Parts&& parts) : WeightedLayer(std::move(parts)) {}
 
 std::unique_ptr<Layer> Conv2DLayer::create(std::istream& stream) {
     return createAs<Conv2DLayer>(stream, 4, 1);
@@ -23,10 +19,9 @@ bool Conv2DLayer::apply(LayerData& data) const {
     const uint64_t outRows = in.dims()[0] - wd[1] + 1, outColumns = in.dims()[1] - wd[2] + 1;
     if (!checkOutputSize(outRows * outColumns * wd[0], in)) return false;
     data.out.resize(outRows, outColumns, wd[0]);
-    withKernel(int(wd[2] * wd[3]), data.dispatcher,
-               [&](auto kernel) { multiplyAddImpl<decltype(kernel)>(weights_, biases_, data); });
-    activation_->apply(data.out);
-    return true;
+    return multiplyAddThenActivate(int(wd[2] * wd[3]), data, [&](auto kernel) {
+        multiplyAddImpl<decltype(kernel)>(weights_, biases_, data);
+    });
 }
 
 // Parts over the output rows; each writes its own rows of out.

@@ -17,7 +17,7 @@ namespace nn {
 
 class Conv2DLayer final : public WeightedLayer {
 public:
-    explicit Conv2DLayer(Parts&& parts);
+    using WeightedLayer::WeightedLayer;
 
     // Payload: weights record (4 dims), biases record (1 dim), activation
     // record. Null after the loader's report; biases shorter than the

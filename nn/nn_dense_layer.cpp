@@ -2,11 +2,7 @@
 
 #include "nn/nn_dense_rows.h"
 
-#include <utility>
-
 namespace nn {
-
-DenseLayer::DenseLayer(Parts&& parts) : WeightedLayer(std::move(parts)) {}
 
 std::unique_ptr<Layer> DenseLayer::create(std::istream& stream) {
     return createAs<DenseLayer>(stream, 2, 1);
@@ -18,10 +14,9 @@ bool DenseLayer::apply(LayerData& data) const {
     if (in.dims()[0] != weights_.dims()[1])
         return reportInputMismatch("Input tensor dims[0] must be the same as weights dims[1]", in);
     data.out = biases_;
-    withKernel(int(weights_.dims()[1]), data.dispatcher,
-               [&](auto kernel) { multiplyAddImpl<decltype(kernel)>(weights_, data); });
-    activation_->apply(data.out);
-    return true;
+    return multiplyAddThenActivate(int(weights_.dims()[1]), data, [&](auto kernel) {
+        multiplyAddImpl<decltype(kernel)>(weights_, data);
+    });
 }
 
 // Parts over the units; each writes its own rows of out, which holds the

@@ -13,7 +13,7 @@ namespace nn {
 
 class DenseLayer final : public WeightedLayer {
 public:
-    explicit DenseLayer(Parts&& parts);
+    using WeightedLayer::WeightedLayer;
 
     // Payload: weights record (2 dims), biases record (1 dim), activation
     // record. Null after the loader's report; biases shorter than the units

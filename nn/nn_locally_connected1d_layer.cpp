@@ -2,11 +2,7 @@
 
 #include "nn/nn_parser.h"
 
-#include <utility>
-
 namespace nn {
-
-LocallyConnected1DLayer::LocallyConnected1DLayer(Parts&& parts) : WeightedLayer(std::move(parts)) {}
 
 std::unique_ptr<Layer> LocallyConnected1DLayer::create(std::istream& stream) {
     return createAs<LocallyConnected1DLayer>(stream, 3, 2);
@@ -30,10 +26,9 @@ bool LocallyConnected1DLayer::apply(LayerData& data) const {
         return false;
     }
     data.out.resize(wd[0], wd[1]);
-    withKernel(int(wd[2]), data.dispatcher,
-               [&](auto kernel) { multiplyAddImpl<decltype(kernel)>(weights_, biases_, data); });
-    activation_->apply(data.out);
-    return true;
+    return multiplyAddThenActivate(int(wd[2]), data, [&](auto kernel) {
+        multiplyAddImpl<decltype(kernel)>(weights_, biases_, data);
+    });
 }
 
 // Parts over the output steps; each writes its own steps of out.

@@ -15,7 +15,7 @@ namespace nn {
 
 class LocallyConnected1DLayer final : public WeightedLayer {
 public:
-    explicit LocallyConnected1DLayer(Parts&& parts);
+    using WeightedLayer::WeightedLayer;
 
     // Payload: weights record (3 dims), biases record (2 dims), activation
     // record. Null after the loader's report; biases holding fewer than

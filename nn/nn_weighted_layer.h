@@ -23,10 +23,11 @@ public:
         std::unique_ptr<ActivationLayer> activation;
     };
 
-protected:
-    // parts.activation is not null.
+    // parts.activation is not null. Public so that the layers can inherit it;
+    // the class itself is abstract.
     explicit WeightedLayer(Parts&& parts);
 
+protected:
     // The loader of layer T: a weights record of weightsRank dimensions, a
     // biases record of biasesRank dimensions and an activation record. The
     // biases must hold at least the product of the first biasesRank weights
@@ -52,30 +53,26 @@ protected:
     // would leave the arithmetic's range.
     bool checkOutputSize(uint64_t count, const Tensor& in) const;
 
-    // Calls body with the multiply-add kernel tag (ScalarMultiplyAdd,
-    // VectorMultiplyAdd or Vector2MultiplyAdd) that the engine's rule picks
-    // for inner length L on pool.
-    template <typename Body>
-    static void withKernel(int L, const Dispatcher& pool, const Body& body) {
-        switch (chooseKernel(L, pool.threadsCount())) {
-        case KernelKind::Vector2:
-            body(Vector2MultiplyAdd{});
-            break;
-        case KernelKind::Vector:
-            body(VectorMultiplyAdd{});
-            break;
-        case KernelKind::Scalar:
-            body(ScalarMultiplyAdd{});
-            break;
-        }
+    // Calls multiplyAdd with the multiply-add kernel tag (ScalarMultiplyAdd,
+    // VectorMultiplyAdd or Vector2MultiplyAdd) that chooseKernel picks for
+    // inner length L on data's pool, then applies the activation to data.out
+    // in place. Returns true, for apply to hand on.
+    // [prediction thread] no allocation
+    template <typename MultiplyAdd>
+    bool multiplyAddThenActivate(int L, LayerData& data, const MultiplyAdd& multiplyAdd) const {
+        nn::withKernel<ScalarMultiplyAdd, VectorMultiplyAdd, Vector2MultiplyAdd>(
+            L, data.dispatcher.threadsCount(), multiplyAdd);
+        activation_->apply(data.out);
+        return true;
     }
 
     const Tensor weights_;
     const Tensor biases_;
-    const std::unique_ptr<ActivationLayer> activation_;
 
 private:
     static bool load(std::istream& stream, uint32_t weightsRank, uint32_t biasesRank, Parts& parts);
+
+    const std::unique_ptr<ActivationLayer> activation_;
 };
 
 } // namespace nn

@@ -115,11 +115,6 @@ inline std::vector<float> spread(size_t n, uint32_t seed) {
     return v;
 }
 
-// The tensor helpers of the engine's tests, under the names the dense and
-// weighted-layer tests use.
-using nntest::tensorOf;
-using nntest::valuesOf;
-
 // The layer of a record (ID then payload); null when it does not load.
 inline std::unique_ptr<nn::Layer> layerOf(const nntest::ModelBytes& record) {
     std::istringstream stream = record.stream();

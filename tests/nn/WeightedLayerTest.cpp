@@ -111,20 +111,20 @@ TEST(LayerStorageReuse, SecondPredictionAllocatesNothing) {
     auto model = nn::Model::create(m.str().data(), m.str().size());
     ASSERT_TRUE(model);
 
-    const nn::Tensor in = layerref::tensorOf({10, 3}, layerref::spread(30, 56));
+    const nn::Tensor in = nntest::tensorOf({10, 3}, layerref::spread(30, 56));
     nn::Dispatcher pool(4);
     nn::PredictScratch scratch;
     nn::Tensor out;
     ASSERT_TRUE(model->predict(in, out, pool, scratch));
     ASSERT_EQ(out.dims(), nn::Tensor::Dims({3}));
-    const std::vector<float> first = layerref::valuesOf(out);
+    const std::vector<float> first = nntest::valuesOf(out);
 
     const int threads = testsupport::ThreadCount();
     testsupport::AllocCounter allocations;
     for (int n = 0; n < 3; ++n) ASSERT_TRUE(model->predict(in, out, pool, scratch));
     EXPECT_EQ(allocations.Count(), 0);
     EXPECT_EQ(testsupport::ThreadCount(), threads);
-    EXPECT_EQ(layerref::firstDifference(layerref::valuesOf(out), first), -1);
+    EXPECT_EQ(layerref::firstDifference(nntest::valuesOf(out), first), -1);
 }
 
 } // namespace
