@@ -79,6 +79,7 @@ public:
     // NOutChannels() pointers, nFrames doubles each (null entries skipped).
     // The default copies input i to output i and zeroes outputs without input.
     virtual void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames);
+    // [main thread] editor notifications; the defaults do nothing.
     virtual void OnGUIOpen() {}
     virtual void OnGUIClose() {}
     virtual void OnIdle() {}
@@ -86,8 +87,9 @@ public:
     virtual void OnActivate(bool active);
     // [audio thread] the default passes the message on to SendMidiMsg.
     virtual void ProcessMidiMsg(IMidiMsg* msg);
+    // [audio thread] the default ignores the message.
     virtual void ProcessSysEx(ISysEx* msg) {}
-    // Writes the empty name into name (nameSize bytes) and returns false.
+    // [host thread] Writes the empty name into name (nameSize bytes) and returns false.
     virtual bool MidiNoteName(int noteNumber, char* name, int nameSize);
     // [host thread] the default writes SerializeParams' chunk.
     virtual bool SerializeState(ByteChunk* chunk);
@@ -98,25 +100,37 @@ public:
     // 1e-5); true with no parameters; false for a null state or startPos < 0
     // when there are parameters.
     virtual bool CompareState(const double* state, int startPos);
+    // [main thread] the default does nothing.
     virtual void OnWindowResize() {}
+    // [host thread] after mHost is known; the default does nothing.
     virtual void OnHostIdentified() {}
+    // [main thread] host adapter operation.
     virtual void PrepareGUIResize() = 0;
     // [GUI thread] under the mutex: the parameter's SetNormalized, the host's
     // change notice, then OnParamChange.
     virtual void SetParameterFromGUI(int idx, double normalizedValue);
+    // [GUI or host thread] host adapter operations: tell the host about a
+    // parameter gesture (normalizedValue in [0, 1]) or a program change.
     virtual void BeginInformHostOfParamChange(int idx) = 0;
     virtual void InformHostOfParamChange(int idx, double normalizedValue) = 0;
     virtual void EndInformHostOfParamChange(int idx) = 0;
     virtual void InformHostOfProgramChange() = 0;
+    // [any thread] the default reports real-time rendering.
     virtual bool IsRenderingOffline() { return false; }
+    // [audio thread] no allocation. Host transport: position in samples,
+    // tempo in beats per minute, time signature.
     virtual int64_t GetSamplePos() = 0;
     virtual double GetTempo() = 0;
     virtual void GetTimeSig(int* numerator, int* denominator) = 0;
-    // Fills what the host reports; the caller has set the defaults.
+    // [audio thread] no allocation. Fills what the host reports; the caller
+    // has set the defaults.
     virtual void GetTime(ITimeInfo* timeInfo) = 0;
+    // [any thread] kHostUnknown until the adapter has identified the host.
     virtual int GetHost() { return mHost; }
     virtual int GetAPI() { return mAPI; }
+    // [main thread] host adapter operation: editor size in pixels.
     virtual void ResizeGraphics(int w, int h) = 0;
+    // [host thread] the default does nothing.
     virtual void HostSpecificInit() {}
     // [main thread] under the mutex. Takes ownership of graphics (null:
     // nothing); a context attached before is deleted, and so is this one by
@@ -124,10 +138,13 @@ public:
     virtual void AttachGraphics(IGraphics* graphics);
     // [host thread] latency in samples.
     virtual void SetLatency(int samples);
+    // [audio thread] host adapter operation; false when the message was not
+    // sent (the SysEx default sends nothing).
     virtual bool SendMidiMsg(IMidiMsg* msg) = 0;
     virtual bool SendSysEx(ISysEx* msg) { return false; }
     // [host thread] pushes every parameter's value into the attached context.
     virtual void RedrawParamControls();
+    // [host thread] after the host replaced the presets; the default does nothing.
     virtual void PresetsChangedByHost() {}
     // [host thread] may allocate: resizes and zeroes every channel's scratch
     // buffer to blockSize doubles (nothing when unchanged).

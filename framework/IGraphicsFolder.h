@@ -10,7 +10,7 @@ public:
     explicit IGraphicsFolder(const char* folder);
 
     // [main thread] out = folder + "/" + base + "." + type when that regular
-    // file exists; out untouched otherwise.
+    // file exists; out untouched otherwise (out of memory included).
     void ResourcePath(KIT_String& out, const char* fileName) override;
 
     const char* GetFolder() const { return mFolder.Get(); }

@@ -13,6 +13,7 @@ public:
 
     // [any thread] blocks until the mutex is free or already held by this thread.
     void Lock();
+    // [the holding thread] once per Lock; asserted in debug builds.
     void Unlock();
 
     // Locks the given mutex for its scope; a null mutex is not locked.

@@ -17,7 +17,8 @@ public:
     // False when the input's dims differ from the weights'.
     // [prediction thread] no allocation once out has its size
     bool apply(LayerData& data) const override;
-    // Null after "Weights/Biases tensor parse failed" or "Invalid biases tensor dims".
+    // Null after "Weights/Biases tensor parse failed" or "Invalid biases tensor
+    // dims". [loading thread] allocates
     static std::unique_ptr<Layer> create(std::istream& stream);
 
 private:

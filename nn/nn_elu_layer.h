@@ -13,7 +13,7 @@ public:
     explicit EluLayer(float alpha) : alpha_(alpha) {}
     // Never fails. [prediction thread] no allocation
     bool apply(LayerData& data) const override;
-    // Null after "Alpha parse failed". [loading thread]
+    // Null after "Alpha parse failed". [loading thread] allocates
     static std::unique_ptr<Layer> create(std::istream& stream);
 
 private:

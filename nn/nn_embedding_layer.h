@@ -20,7 +20,7 @@ public:
     // False for an input without 1 dimension or an index outside the table.
     // [prediction thread] no allocation once out has its size
     bool apply(LayerData& data) const override;
-    // Null after "Weights tensor parse failed".
+    // Null after "Weights tensor parse failed". [loading thread] allocates
     static std::unique_ptr<Layer> create(std::istream& stream);
 
 private:

@@ -41,7 +41,7 @@ void withKernel(int innerLength, int threadsCount, const Run& run) {
     }
 }
 
-// out[i] = other[i] + out[i]
+// other: (n), out: (n) in place -> out[i] = other[i] + out[i]
 struct ScalarAdd {
     static constexpr int width = 1;
     static void run(const float* other, float* out, int n);
@@ -55,7 +55,7 @@ struct Vector2Add {
     static void run(const float* other, float* out, int n);
 };
 
-// out[i] = out[i] * other[i]
+// other: (n), out: (n) in place -> out[i] = out[i] * other[i]
 struct ScalarMultiply {
     static constexpr int width = 1;
     static void run(const float* other, float* out, int n);
@@ -69,8 +69,9 @@ struct Vector2Multiply {
     static void run(const float* other, float* out, int n);
 };
 
-// run: out[i] = a[i] * scale[i] + out[i] (product rounded before the sum).
-// sum: the family's sum of a[k] * b[k] over k < n (0 for n == 0).
+// run: a, scale: (n), out: (n) in place -> out[i] = a[i] * scale[i] + out[i]
+//      (product rounded before the sum).
+// sum: a, b: (n) -> the family's sum of a[k] * b[k] over k < n (0 for n == 0).
 struct ScalarMultiplyAdd {
     static constexpr int width = 1;
     static void run(const float* a, const float* scale, float* out, int n);
@@ -87,7 +88,7 @@ struct Vector2MultiplyAdd {
     static float sum(const float* a, const float* b, int n);
 };
 
-// out[i] = out[i] > in[i] ? out[i] : in[i]
+// in: (n), out: (n) in place -> out[i] = out[i] > in[i] ? out[i] : in[i]
 struct ScalarMax {
     static constexpr int width = 1;
     static void run(const float* in, float* out, int n);

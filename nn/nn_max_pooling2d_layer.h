@@ -21,6 +21,7 @@ public:
     // no allocation once out has its size
     bool apply(LayerData& data) const override;
     // Null after "Pool size Y/X parse failed" or "Invalid pool size: ...".
+    // [loading thread]
     static std::unique_ptr<Layer> create(std::istream& stream);
 
 private:

@@ -5,6 +5,10 @@
 // and payload), all little-endian; bytes after the last layer are ignored.
 // A model is immutable once created; predictions on one model from several
 // threads are safe as long as each has its own output, pool and scratch.
+// Bad files give error reports, never exceptions: a record is checked against
+// the bytes the stream holds before it allocates. Only running out of memory
+// while a model loads or a shape is first sized throws (std::bad_alloc from
+// the standard containers), so callers load and size ahead of the audio path.
 #include "nn/nn_layer.h"
 #include "nn/nn_predict_scratch.h"
 #include "nn/nn_tensor.h"

@@ -71,11 +71,13 @@ public:
     void ProcessDoubleReplacing(double** inputs, double** outputs, int nFrames) override;
     void PrepareGUIResize() override {}
 
-    // The derived values as last computed.
+    // [host or GUI thread] The derived values as last computed; stem 0..3.
     double GetStemGain(int stem) const { return mGains[stem]; }
     double GetStemThreshold(int stem) const { return mThresholds[stem]; }
     double GetSoftHard() const { return mSoftHard; }
 
+    // [host thread] The chain's members for tests and tools, owned by the
+    // plug-in; null before the chain is built. i in 0 .. NProcessors() - 1.
     const FftProcessObj16* GetEngine() const { return mEngines[0].get(); }
     const MaskPredictor* GetPredictor() const { return mPredictor.get(); }
     int NProcessors() const { return static_cast<int>(mProcessors.size()); }

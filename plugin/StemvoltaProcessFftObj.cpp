@@ -6,7 +6,6 @@
 #include "toolkit/DspUtilsSpectrum.h"
 
 #include <algorithm>
-#include <cassert>
 #include <climits>
 #include <cmath>
 #include <cstring>

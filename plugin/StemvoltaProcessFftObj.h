@@ -31,14 +31,16 @@ public:
     // rate becomes sampleRate (the engine passes the STFT rate) and the output
     // resampler starts a new stream.
     void Reset(int bufferSize, int overlapping, int freqRes, double sampleRate) override;
-    // Clears the trackers and starts a new output stream.
+    // [audio thread or under the plug-in lock] Clears the trackers and starts
+    // a new output stream.
     void Reset() override;
 
     // [under the plug-in lock] Re-configures the output resampler (linear,
     // one low-pass section, feed mode) for 44100 Hz -> host rate and starts a
     // new stream.
     void ResetOutputResampler();
-    // Host rate in Hz, then ResetOutputResampler (the carried fraction stays).
+    // [under the plug-in lock] Host rate in Hz, then ResetOutputResampler (the
+    // carried fraction stays).
     void SetHostSampleRate(double rate);
     // [main thread or under the plug-in lock] Sizes the output conversion for
     // hops of up to maxHop samples at the current host rate, so that such
@@ -48,7 +50,7 @@ public:
     int PrepareHops(int maxHop);
     double GetHostSampleRate() const { return mHostSampleRate; }
 
-    // [under the plug-in lock] stem 0..3. gain: linear amplitude factor;
+    // [under the plug-in lock] stem 0..3 (others are ignored). gain: linear amplitude factor;
     // threshold: mask values below it are removed (0 keeps all, 1 keeps only
     // values of at least 1); softHard: 0 soft only .. 1 hard only.
     void SetStemGain(int stem, double gain);

@@ -8,7 +8,7 @@
 // clock cannot be read.
 uint64_t GetCurrentTimeMs();
 
-// Replacement clock for tests (double clicks, animations): GetCurrentTimeMs
+// [any thread] Replacement clock for tests (double clicks, animations): GetCurrentTimeMs
 // returns source() while one is installed; null restores the system clock.
 using CurrentTimeMsSource = uint64_t (*)();
 void SetCurrentTimeMsSource(CurrentTimeMsSource source);

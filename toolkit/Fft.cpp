@@ -3,7 +3,6 @@
 #include "toolkit/FftKernels.h"
 
 #include <cmath>
-#include <memory>
 #include <vector>
 
 namespace {

@@ -21,10 +21,11 @@ void FftInit();
 // Any n other than 2, 4, ..., 32768 (or a null data) leaves the data unchanged.
 void FftComplex(ComplexValue* data, int n, int inverse);
 
-// Plain scalar path with the same contract as FftComplex; FftComplex uses a
+// [any thread] Plain scalar path with the same contract as FftComplex; FftComplex uses a
 // vectorised path where the processor has one and this one otherwise.
 void FftComplexReference(ComplexValue* data, int n, int inverse);
 
+// [any thread] no allocation after FftInit, no locks (as the two below).
 // Position in the forward output of natural bin k (0 <= k < n). For n not a
 // supported size, returns k (the transform leaves such data in place).
 int FftPermuteIndex(int n, int k);

@@ -21,10 +21,15 @@ struct TwiddleSet {
     const ComplexValue* twiddle[kMaxLog2 + 1];
 };
 
+// [any thread] no allocation, no locks. x: (2^log2n) complex values
+// transformed in place, log2n in kMinLog2 .. kMaxLog2; tw holds the twiddles
+// of every size up to 2^log2n. Natural order -> split-radix order (forward),
+// and back (inverse); neither scales.
 void ForwardReference(ComplexValue* x, int log2n, const TwiddleSet& tw);
 void InverseReference(ComplexValue* x, int log2n, const TwiddleSet& tw);
 
-// Vectorised kernels (AVX2 with FMA); only call when Avx2Usable() is true.
+// [any thread] Vectorised kernels (AVX2 with FMA) with the reference
+// contract and results; only call them when Avx2Usable() is true.
 bool Avx2Usable();
 void ForwardAvx2(ComplexValue* x, int log2n, const TwiddleSet& tw);
 void InverseAvx2(ComplexValue* x, int log2n, const TwiddleSet& tw);

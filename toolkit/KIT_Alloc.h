@@ -9,14 +9,18 @@ struct KIT_AllocHooks {
     void (*free_fn)(void* block);
 };
 
-// Returns the hooks in force (the C library's by default).
+// [any thread] Returns the hooks in force (the C library's by default).
 const KIT_AllocHooks& KIT_GetAllocHooks();
 
-// Installs hooks; a null member restores the C library's function for it.
-// Not thread-safe: call only while no container is being resized.
+// [test setup] Installs hooks; a null member restores the C library's
+// function for it. Not thread-safe: call only while no container is being
+// resized.
 void KIT_SetAllocHooks(const KIT_AllocHooks& hooks);
 void KIT_ResetAllocHooks();
 
+// [any thread] The hooks' functions, with the C library's contracts: null
+// on failure, KIT_Free(null) does nothing. Allocating: never on the audio
+// thread after prepare.
 void* KIT_Malloc(size_t bytes);
 void* KIT_Realloc(void* block, size_t bytes);
 void KIT_Free(void* block);

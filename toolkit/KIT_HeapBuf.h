@@ -2,6 +2,8 @@
 // Growable byte block with a cheap growth policy. Callers detect allocation
 // failure by comparing GetSize() with the size they asked for, so the growth
 // and shrink rules in Resize() are exact and must not be "improved".
+// [any thread] one owner at a time, no locks; only Resize and CopyFrom
+// allocate (through the KIT_Alloc hooks), and never throw.
 #include <cstdint>
 
 class KIT_HeapBuf {

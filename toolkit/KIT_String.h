@@ -2,6 +2,8 @@
 // NUL-terminated text over one KIT_HeapBuf of granularity 128. The used size
 // counts the text and its NUL; a string never set has used size 0. Edits never
 // shrink the allocation.
+// [any thread] one owner at a time; every edit may allocate (never on the
+// audio thread), and a failed allocation leaves the text as it was.
 #include "toolkit/KIT_HeapBuf.h"
 
 class KIT_String {

@@ -1,6 +1,9 @@
 #pragma once
 // Typed array over one KIT_HeapBuf. Element types must be trivially copyable:
 // growth moves the bytes with realloc or memcpy.
+// [any thread] one owner at a time, no locks; Resize, Set, Add, Insert and
+// CopyFrom allocate only when the block must grow (never with shrink false
+// within the block's size), and report failure instead of throwing.
 #include "toolkit/KIT_HeapBuf.h"
 
 #include <cstring>
@@ -22,6 +25,7 @@ public:
     KIT_HeapBuf& GetHeapBuf() { return mBuf; }
     const KIT_HeapBuf& GetHeapBuf() const { return mBuf; }
 
+    // i in 0 .. GetSize() - 1 (unchecked).
     T& operator[](int i) const { return Get()[i]; }
 
     // Resizes to n elements (64-bit byte count). Returns the data pointer, null

@@ -4,7 +4,6 @@
 #include "toolkit/ResamplerBiquad.h"
 
 #include <algorithm>
-#include <cassert>
 #include <climits>
 #include <cmath>
 #include <cstring>
