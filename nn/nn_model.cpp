@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <istream>
+#include <new>
 
 namespace nn {
 
@@ -35,6 +36,17 @@ std::unique_ptr<Model> Model::create(const char* buffer, size_t size) {
 }
 
 std::unique_ptr<Model> Model::create(std::istream& stream) {
+    // Records are checked against the stream before anything is sized, so only
+    // a machine out of memory can throw here; no exception leaves the engine.
+    try {
+        return parse(stream);
+    } catch (const std::bad_alloc&) {
+        NN_ERROR("Out of memory");
+        return nullptr;
+    }
+}
+
+std::unique_ptr<Model> Model::parse(std::istream& stream) {
     uint32_t layersCount = 0;
     if (!Parser::read(stream, layersCount)) {
         NN_ERROR("Layers count parse failed");
@@ -82,6 +94,16 @@ bool Model::predict(const Tensor& in, Tensor& out, Dispatcher& dispatcher,
 }
 
 bool Model::run(LayerData& data, std::vector<std::unique_ptr<LayerState>>& states) const {
+    // The first prediction of a shape sizes its tensors and layer states.
+    try {
+        return runLayers(data, states);
+    } catch (const std::bad_alloc&) {
+        NN_ERROR("Out of memory");
+        return false;
+    }
+}
+
+bool Model::runLayers(LayerData& data, std::vector<std::unique_ptr<LayerState>>& states) const {
     if (data.in.dims().empty()) {
         NN_ERROR("Input tensor is not valid");
         return false;

@@ -6,9 +6,10 @@
 // A model is immutable once created; predictions on one model from several
 // threads are safe as long as each has its own output, pool and scratch.
 // Bad files give error reports, never exceptions: a record is checked against
-// the bytes the stream holds before it allocates. Only running out of memory
-// while a model loads or a shape is first sized throws (std::bad_alloc from
-// the standard containers), so callers load and size ahead of the audio path.
+// the bytes the stream holds before it allocates. A machine out of memory
+// while a model loads or a shape is first sized gives the report "Out of
+// memory" and a null model or false, like any other failure; callers load and
+// size ahead of the audio path.
 #include "nn/nn_layer.h"
 #include "nn/nn_predict_scratch.h"
 #include "nn/nn_tensor.h"
@@ -60,8 +61,13 @@ public:
 
 private:
     explicit Model(std::vector<std::unique_ptr<Layer>> layers);
-    // The chain on data: the result ends in data.out. False after a report.
+    // The layer records of a stream; may throw std::bad_alloc, which create
+    // reports.
+    static std::unique_ptr<Model> parse(std::istream& stream);
+    // The chain on data: the result ends in data.out. False after a report,
+    // also when the machine runs out of memory.
     bool run(LayerData& data, std::vector<std::unique_ptr<LayerState>>& states) const;
+    bool runLayers(LayerData& data, std::vector<std::unique_ptr<LayerState>>& states) const;
 
     std::vector<std::unique_ptr<Layer>> layers_; // file order, never empty
 };
