@@ -1,7 +1,9 @@
 // The whole separation chain at 44100 Hz stereo in 512-sample blocks, with
 // four networks of the shipped shape (random weights, written by this
-// benchmark), on one core. Prints the real-time factor: seconds of audio
-// processed per second of CPU time.
+// benchmark) or, with --models=DIR, the model files of a resources folder
+// (one holding "dummy.txt", such as plugin/resources), on one core. Prints the
+// real-time factor: seconds of audio processed per second of CPU time.
+#include "framework/IGraphicsFolder.h"
 #include "tests/plugin/ModelFileWriter.h"
 #include "tests/plugin/StemvoltaTestHost.h"
 #include "tests/plugin/TestResources.h"
@@ -21,6 +23,9 @@ namespace {
 
 constexpr double kRate = 44100.0;
 constexpr int kBlock = 512;
+
+// The resources folder given with --models=DIR, null for random networks.
+const char* gModelsDir = nullptr;
 
 // One second of the test signal per channel, computed once: every partial
 // completes whole cycles in a second, so the second loops without a seam,
@@ -54,8 +59,12 @@ private:
 
 struct Chain {
     Chain() {
-        for (int k = 0; k < 4; ++k) resources.SetModel(k, testmodels::ShippedShapeModel(k + 1));
-        plug = std::make_unique<testmodels::TestStemvolta>(resources.NewGraphics());
+        if (gModelsDir) {
+            plug = std::make_unique<testmodels::TestStemvolta>(new IGraphicsFolder(gModelsDir));
+        } else {
+            for (int k = 0; k < 4; ++k) resources.SetModel(k, testmodels::ShippedShapeModel(k + 1));
+            plug = std::make_unique<testmodels::TestStemvolta>(resources.NewGraphics());
+        }
         plug->Start(kRate, kBlock, 2);
         for (int b = 0; b < 20; ++b) Block(); // fill the latency
     }
@@ -92,18 +101,20 @@ void PrintRealTimeFactor(double seconds) {
     for (int b = 0; b < blocks; ++b) chain.Block();
     const double cpu = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     const double audio = blocks * static_cast<double>(kBlock) / kRate;
-    std::printf("chain 44100 Hz stereo, 4 mask networks: %.1f s of audio in %.2f s CPU: "
+    std::printf("chain 44100 Hz stereo, 4 mask networks (%s): %.1f s of audio in %.2f s CPU: "
                 "real-time factor %.1f (target >= 20)\n",
-                audio, cpu, audio / cpu);
+                gModelsDir ? gModelsDir : "random, shipped shape", audio, cpu, audio / cpu);
 }
 
-// Takes --seconds=N out of the arguments; 60 without it.
-double TakeSecondsArgument(int& argc, char** argv) {
+// Takes --seconds=N (60 without it) and --models=DIR out of the arguments.
+double TakeOwnArguments(int& argc, char** argv) {
     double seconds = 60.0;
     int kept = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::strncmp(argv[i], "--seconds=", 10) == 0)
             seconds = std::max(1.0, std::atof(argv[i] + 10));
+        else if (std::strncmp(argv[i], "--models=", 9) == 0)
+            gModelsDir = argv[i] + 9;
         else
             argv[kept++] = argv[i];
     }
@@ -114,7 +125,7 @@ double TakeSecondsArgument(int& argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = TakeSecondsArgument(argc, argv);
+    const double seconds = TakeOwnArguments(argc, argv);
     benchmark::Initialize(&argc, argv);
     PrintRealTimeFactor(seconds);
     benchmark::RunSpecifiedBenchmarks();
