@@ -209,7 +209,9 @@ void Stemvolta::ExportSlices() {
         DownsampleHistory(slices[0][j].mix, mix);
         for (int k = 0; k < kNumStems; ++k) DownsampleHistory(slices[k][j].source, masks[k]);
         IdealMasks(masks);
-        if (mLearnDebug) {
+        // The pictures are written once: collecting stops there, or a long
+        // export would pile up every frame.
+        if (mLearnDebug && mExportCalls < kImageCall) {
             for (const auto& entry : mix)
                 if (mLearnSpectrograms[0]) mLearnSpectrograms[0]->AddLine(entry);
             for (int k = 0; k < kNumStems; ++k)

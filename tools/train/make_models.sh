@@ -14,12 +14,14 @@
 #
 # BUILD_DIR holds the built tools (stemvolta-export, nn-predict,
 # stemvolta-render). Settings from the environment (defaults in brackets):
-# DATA [data] working folder (dataset, export, training run), MODELS
-# [plugin/resources] where the chosen model files go, JOBS [nproc], THREADS
-# [8] torch threads, HIDDEN [384] hidden layer widths, EPOCHS [2], BATCH
-# [512], LR [0.001], CHECKPOINTS [4] per epoch, SELECT_SONGS [20],
-# TRAIN_SONGS [300], TEST_SONGS [40]. KEEP_DATASET=1 reuses an existing
-# dataset instead of synthesising it again.
+# DATA [data] working folder (dataset, export, training run); MODELS
+# [plugin/resources] where the chosen model files go; REPORT
+# [docs/separation-quality.md]; JOBS [nproc]; THREADS [the cores the load
+# average leaves free, 1 to 8] torch threads (OpenMP threads beyond the free
+# cores slow training down many times over on a shared machine); HIDDEN [384]
+# hidden layer widths; EPOCHS [4]; BATCH [512]; LR [0.001]; CHECKPOINTS [2]
+# per epoch; SELECT_SONGS [20]; TRAIN_SONGS [300]; TEST_SONGS [40].
+# KEEP_DATASET=1 reuses an existing dataset instead of synthesising it again.
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
@@ -34,12 +36,13 @@ PY=/usr/bin/python3
 DATA=${DATA:-data}
 MODELS=${MODELS:-plugin/resources}
 JOBS=${JOBS:-$(nproc)}
-THREADS=${THREADS:-8}
+REPORT=${REPORT:-docs/separation-quality.md}
+THREADS=${THREADS:-auto}
 HIDDEN=${HIDDEN:-384}
-EPOCHS=${EPOCHS:-2}
+EPOCHS=${EPOCHS:-4}
 BATCH=${BATCH:-512}
 LR=${LR:-0.001}
-CHECKPOINTS=${CHECKPOINTS:-4}
+CHECKPOINTS=${CHECKPOINTS:-2}
 SELECT_SONGS=${SELECT_SONGS:-20}
 TRAIN_SONGS=${TRAIN_SONGS:-300}
 TEST_SONGS=${TEST_SONGS:-40}
@@ -80,7 +83,7 @@ make_dataset() {
 # audio; their outputs concatenated in shard order equal one export in track
 # order.
 export_split() { # export_split SPLIT_DIR OUT_DIR SHARDS
-    local split=$1 out=$2 shards=$3 work tracks per s pids=()
+    local split=$1 out=$2 shards=$3 work tracks per s file pids=()
     work="$out.shards"
     rm -rf "$out" "$work"
     mkdir -p "$work"
@@ -103,10 +106,10 @@ export_split() { # export_split SPLIT_DIR OUT_DIR SHARDS
         fi
     done
     mkdir -p "$out"
-    for name in mix.dat mask0.dat mask1.dat mask2.dat mask3.dat dump.txt; do
+    for file in mix.dat mask0.dat mask1.dat mask2.dat mask3.dat dump.txt; do
         for ((s = 0; s < shards; s++)); do
-            [ -f "$work/out-$s/$name" ] && cat "$work/out-$s/$name"
-        done > "$out/$name"
+            if [ -f "$work/out-$s/$file" ]; then cat "$work/out-$s/$file"; fi
+        done > "$out/$file"
     done
     grep -h "stemvolta-export:" "$work"/log-* || true
     rm -rf "$work"
@@ -120,6 +123,11 @@ export_all() {
 }
 
 train() {
+    if [ "$THREADS" = auto ]; then
+        THREADS=$(awk -v n="$(nproc)" '{ t = int(n - $1 + 0.5); print (t < 1 ? 1 : (t > 8 ? 8 : t)) }' \
+            /proc/loadavg)
+        echo "torch threads: $THREADS"
+    fi
     rm -rf "$DATA/run"
     "$PY" tools/train/train.py "$DATA/export/train" --val "$DATA/export/test" \
         --out "$DATA/run" --hidden "$HIDDEN" --epochs "$EPOCHS" --batch "$BATCH" --lr "$LR" \
@@ -169,7 +177,7 @@ EOF
 
 evaluate() {
     "$PY" tools/train/evaluate.py --models "$MODELS" --songs "$TEST_SONGS" --jobs "$JOBS" \
-        --dataset "$DATA/dataset/test" --render "$RENDER"
+        --dataset "$DATA/dataset/test" --render "$RENDER" --out "$REPORT"
 }
 
 STARTED=$(date +%s.%N)
