@@ -193,17 +193,20 @@ void FftProcessObj16::ProcessFrames() {
 }
 
 bool FftProcessObj16::GetOutputs(Buffers* outputs, int n) {
+    // Without main channels nothing is read and the answer is true.
     const int mains = NumMains();
-    if (mains < 1) return true;
-    const int withOutput = outputs ? static_cast<int>(outputs->size()) : 0;
+    const int read = outputs ? std::min(mains, static_cast<int>(outputs->size())) : 0;
     bool ok = true;
-    for (int i = 0; i < mains; ++i) {
+    for (int i = 0; i < GetNumChannels(); ++i) {
         ProcessObjChannel& channel = *mChannels[i];
-        if (i < withOutput) {
+        if (i < read) {
             const bool delivered = channel.GetOutputSamples(&(*outputs)[i], n);
             ok = ok && (channel.IsFrameSkipped() || delivered);
         } else {
-            channel.GetOutputSamples(&mDrain, n); // nobody reads this channel
+            // Nobody reads this channel (a side-chain channel never is read).
+            // Side-chain channels run the same frames as the main channels,
+            // so taking n per block bounds them as it bounds a main channel.
+            channel.GetOutputSamples(&mDrain, n);
         }
     }
     return ok;

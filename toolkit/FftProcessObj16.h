@@ -69,8 +69,8 @@ public:
     // false, with every output zeroed, until each main channel with an output
     // buffer can deliver a whole block after its latency. Main channels
     // without an output buffer (all of them when outputs is null, which
-    // returns true) are drained into the engine's scratch so their FIFOs stay
-    // bounded.
+    // returns true) and the side-chain channels are drained into the engine's
+    // scratch so their FIFOs stay bounded.
     virtual bool Process(const Buffers& inputs, const Buffers& scInputs, Buffers* outputs);
 
     // Calls the matching MultichannelProcess hook on every registered process.
@@ -92,7 +92,8 @@ public:
     // [audio thread] Runs frames while channel 0 holds a whole frame.
     void ProcessFrames();
     // [audio thread] n samples of every main channel into outputs (null: into
-    // the engine's scratch); see Process.
+    // the engine's scratch) and n of every side-chain channel into the
+    // scratch; see Process.
     bool GetOutputs(Buffers* outputs, int n);
 
     // Main channel i reads side-chain channel i, or the first side-chain

@@ -195,13 +195,25 @@ TEST(FftProcessObj16, BlocksAllocateNothingAndStartNoThreadAfterTheFirst) {
     EXPECT_EQ(testsupport::ThreadCount(), threads);
 }
 
-// Main channels that nobody reads: the second one in the mono configuration
-// (one output buffer), and both when no outputs are given at all.
-class EngineUnreadChannels : public ::testing::TestWithParam<int> {};
+struct UnreadCase {
+    const char* name;
+    int mains, sides;
+    int numOutputs; // -1: outputs null
+};
+
+void PrintTo(const UnreadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+// Channels that nobody reads: a main channel without an output buffer, every
+// main channel when no outputs are given, and side-chain channels always.
+class EngineUnreadChannels : public ::testing::TestWithParam<UnreadCase> {};
 
 TEST_P(EngineUnreadChannels, StayBoundedOverTenMinutes) {
-    const int numOutputs = GetParam(); // -1: outputs null
-    auto engine = MakeStereo();
+    const UnreadCase c = GetParam();
+    FftProcessObj16 engine({}, c.mains, c.sides, kN, 4, 44100, 1);
+    engine.SetAnalysisWindow(-1, 1);
+    engine.SetSynthesisWindow(-1, 1);
     constexpr int kBlock = 1024;
 #if defined(__SANITIZE_ADDRESS__)
     const int seconds = 60; // same growth per block, a tenth of the run time
@@ -209,23 +221,31 @@ TEST_P(EngineUnreadChannels, StayBoundedOverTenMinutes) {
     const int seconds = 600;
 #endif
     const int blocks = seconds * 44100 / kBlock;
-    Buffers inputs(2), outputs(std::max(numOutputs, 0));
-    Buffers* out = numOutputs < 0 ? nullptr : &outputs;
-    const Signal noise = Noise(kBlock, 13);
+    Buffers inputs(c.mains), scInputs(c.sides), outputs(std::max(c.numOutputs, 0));
+    Buffers* out = c.numOutputs < 0 ? nullptr : &outputs;
+    const Signal noise = Noise(2 * kBlock, 13);
     for (auto& in : inputs) in = Slice(noise, 0, kBlock);
-    for (int b = 0; b < 8; ++b) engine->Process(inputs, {}, out);
+    for (auto& sc : scInputs) sc = Slice(noise, kBlock, kBlock);
+    for (int b = 0; b < 8; ++b) engine.Process(inputs, scInputs, out);
     testsupport::AllocCounter counter;
     int largest = 0;
     for (int b = 8; b < blocks; ++b) {
-        EXPECT_TRUE(engine->Process(inputs, {}, out));
-        for (int c = std::max(numOutputs, 0); c < 2; ++c)
-            largest = std::max(largest, engine->GetChannel(c)->GetOutputFifo().GetSize());
+        EXPECT_TRUE(engine.Process(inputs, scInputs, out));
+        for (int ch = std::max(c.numOutputs, 0); ch < engine.GetNumChannels(); ++ch)
+            largest = std::max(largest, engine.GetChannel(ch)->GetOutputFifo().GetSize());
     }
     EXPECT_LE(largest, kN + kBlock);
     EXPECT_EQ(counter.Count(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Outputs, EngineUnreadChannels, ::testing::Values(1, -1));
+INSTANTIATE_TEST_SUITE_P(Layouts, EngineUnreadChannels,
+                         ::testing::Values(UnreadCase{"OneOutputOfTwo", 2, 0, 1},
+                                           UnreadCase{"NoOutputs", 2, 0, -1},
+                                           UnreadCase{"SideChainBesideARead", 1, 1, 1},
+                                           UnreadCase{"SideChainWithoutOutputs", 1, 1, -1}),
+                         [](const ::testing::TestParamInfo<UnreadCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST(FftProcessObj16, NegativeLatencyCountsAsZero) {
     auto engine = MakeStereo();
