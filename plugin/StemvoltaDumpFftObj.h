@@ -40,8 +40,8 @@ public:
                          const KIT_TypedBuf<ComplexValue>* scSpectrum) override;
 
     // The export reads no audio back: every hop is dropped, so the output
-    // FIFOs of the channels this object serves stay empty (the engine drains
-    // only its main channels).
+    // FIFOs of the channels this object serves stay empty and the engine has
+    // nothing to drain.
     void ProcessOutputHop(KIT_TypedBuf<double>* hop) override;
 
     const std::vector<Slice>& GetSlices() const { return mSlices; }

@@ -64,8 +64,8 @@ int Stemvolta::InitLearn(int overlapping, int freqRes) {
     } else {
         // The capture engines take the place of the playback engine: from
         // here on this instance exports and no longer plays. The capture
-        // object also serves the side-chain channel, whose output FIFO the
-        // engine never drains: it drops the hops there.
+        // object serves the side-chain channel too, and drops its hops as it
+        // drops the mixture's: the export reads no audio back.
         for (int k = 0; k < kNumStems; ++k) {
             mDumpObjs[k] = std::make_unique<StemvoltaDumpFftObj>(kFftSize);
             mEngines[k] = std::make_unique<FftProcessObj16>(
