@@ -3,6 +3,7 @@
 
 import filecmp
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -67,6 +68,25 @@ class SmokeDataset(unittest.TestCase):
                 a = os.path.join(self.out, split, sub, "song-0000", name)
                 b = os.path.join(again, split, sub, "song-0000", name)
                 self.assertTrue(filecmp.cmp(a, b, shallow=False), f"{split} {name}")
+
+    def test_keep_makes_only_the_missing_songs(self):
+        kept = os.path.join(self.tmp.name, "k")
+        shutil.copytree(self.out, kept)
+        train_mix = os.path.join(kept, "train", "Mixtures", "song-0000", "mixture.wav")
+        os.utime(train_mix, (1, 1))
+        # The test song lost a source, as an interrupted run would leave it.
+        os.remove(os.path.join(kept, "test", "Sources", "song-0000", "drums.wav"))
+        done = run_tool(kept, "--smoke", "--jobs", "1", "--keep")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(os.stat(train_mix).st_mtime, 1)
+        for name in ("Sources/song-0000/drums.wav", "Mixtures/song-0000/mixture.wav"):
+            self.assertTrue(filecmp.cmp(os.path.join(self.out, "test", name),
+                                        os.path.join(kept, "test", name), shallow=False), name)
+        for split in ("train", "test"):
+            with open(os.path.join(kept, split, "Tracks.txt")) as f:
+                self.assertEqual(f.read().split(), ["song-0000"])
+        self.assertFalse(os.path.exists(os.path.join(kept, "test", "Mixtures", "song-0000",
+                                                     "mixture.wav.part")))
 
     def test_bad_arguments_are_refused(self):
         for bad in (["--jobs", "0"], ["--train", "-1"], ["--min-seconds", "9", "--max-seconds", "5"]):

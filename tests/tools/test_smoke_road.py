@@ -59,7 +59,8 @@ class SmokeRoadTest(unittest.TestCase):
 
             _, t_train = run([py, os.path.join(TRAIN, "train.py"), export, "--out", models,
                               "--hidden", "32", "--epochs", "1", "--batch", "64",
-                              "--threads", "2", "--predict", TOOLS["predict"]])
+                              "--threads", "2", "--compression", "log-trained", "--joint",
+                              "--average", "0.99", "--predict", TOOLS["predict"]])
             with open(os.path.join(models, "train-summary.json")) as f:
                 summary = json.load(f)
             self.assertEqual(summary["records"], frames)

@@ -16,6 +16,7 @@ import tempfile
 import unittest
 
 import numpy as np
+import torch
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tools", "train"))
@@ -81,14 +82,18 @@ class TrainTest(unittest.TestCase):
         except SystemExit as e:
             return e.code
 
-    def test_learns_the_masks_and_writes_four_model_files(self):
+    def learn_small_set(self, *extra):
+        """Trains the four networks on 6000 records of write_dat_set, holding
+        out 1500 others; checks that they learned and that the engine agrees
+        with PyTorch. Returns the training folder, the output folder and the
+        summary."""
         data = os.path.join(self.dir, "data")
         val = os.path.join(self.dir, "val")
         out = os.path.join(self.dir, "out")
         write_dat_set(data, 6000, seed=3)
         write_dat_set(val, 1500, seed=4)
         args = [data, "--out", out, "--val", val, "--hidden", "64", "--epochs", "3",
-                "--batch", "128", "--lr", "3e-3", "--threads", "2", "--checkpoints", "1"]
+                "--batch", "128", "--lr", "3e-3", "--threads", "2", *extra]
         if PREDICT:
             args += ["--predict", PREDICT]
         done = self.run_train(*args)
@@ -98,10 +103,13 @@ class TrainTest(unittest.TestCase):
         # The untrained network predicts about 0.5 everywhere: BCE ln 2.
         for k, loss in enumerate(summary["val_loss"]):
             self.assertLess(loss, 0.35, f"stem {k} held-out loss {loss}")
-        self.assertEqual(len(summary["checkpoints"]), 3)
         if PREDICT:
             self.assertLessEqual(summary["engine_max_difference"], 1e-5)
+        return data, out, summary
 
+    def test_learns_the_masks_and_writes_four_model_files(self):
+        data, out, summary = self.learn_small_set("--checkpoints", "1")
+        self.assertEqual(len(summary["checkpoints"]), 3)
         level = train.input_scale(train.open_records(data)[0], np.random.default_rng(1))
         for k in range(4):
             path = os.path.join(out, f"dnn-model-source{k}.model")
@@ -126,6 +134,39 @@ class TrainTest(unittest.TestCase):
         count, first, _ = read_layer_ids(os.path.join(out, "dnn-model-source2.model"))
         self.assertEqual((count, first), (5, 12))
 
+    def test_joint_training_of_log_compressed_networks_with_averaged_weights(self):
+        _, out, summary = self.learn_small_set("--compression", "log", "--joint",
+                                               "--average", "0.99")
+        self.assertTrue(summary["joint"])
+        # scale, softsign, scale, lookup, flatten, dense + relu, dense + sigmoid
+        count, first, _ = read_layer_ids(os.path.join(out, "dnn-model-source0.model"))
+        self.assertEqual((count, first), (7, 12))
+
+    def test_log_compression_covers_every_magnitude(self):
+        """Silence, magnitudes far below and far above the scale, and values
+        where softsign rounds to 1 all land on a row of the table, and the
+        result grows with the magnitude like a logarithm. (An infinite input
+        gives NaN, which the engine's lookup refuses: the frame's mask is 0.)"""
+        level = np.full(train.INPUTS, 1e-3)
+        layers = torch.nn.Sequential(train.level_scale(level), *train.log_compression())
+        x = np.array([0.0, 1e-12, 1e-9, 1e-6, 1e-3, 1.0, 1e3, 1e9, 1e30], dtype=np.float32)
+        batch = np.zeros((1, train.INPUTS), dtype=np.float32)
+        batch[0, :len(x)] = x
+        with torch.no_grad():
+            y = layers(torch.from_numpy(batch)).numpy()[0, :len(x)]
+        self.assertTrue(np.all(np.isfinite(y)))
+        self.assertTrue(np.all(np.diff(y[1:]) >= 0), y)
+        # Between 1e-6 and 1 (x / level from 1e-3 to 1e3) the rows are the
+        # logarithm to within a row's width; above, the rows grow coarse.
+        ln = train.LOG_SCALE * np.log(x[3:6] / 1e-3)
+        np.testing.assert_allclose(y[3:6], ln, atol=0.02)
+        if PREDICT:
+            model = torch.nn.Sequential(*layers, torch.nn.Linear(train.INPUTS, train.BINS),
+                                        torch.nn.Sigmoid())
+            paths = train.export_all([(0, model)], os.path.join(self.dir, "log"))
+            worst = train.check_with_engine(PREDICT, [(0, model)], paths, batch, count=1)
+            self.assertLessEqual(worst, 1e-5)
+
     def test_refuses_files_that_do_not_fit(self):
         good = os.path.join(self.dir, "good")
         write_dat_set(good, 50)
@@ -149,7 +190,8 @@ class TrainTest(unittest.TestCase):
                                              "--epochs", "0.1")
                 self.assertEqual(code, 2)
                 self.assertFalse(os.path.exists(os.path.join(self.dir, "o", "dnn-model-source0.model")))
-        for bad in (["--stems", "4"], ["--hidden", "0"], ["--epochs", "0"], ["--stems", "x"]):
+        for bad in (["--stems", "4"], ["--hidden", "0"], ["--epochs", "0"], ["--stems", "x"],
+                    ["--joint", "--stems", "0,1"], ["--average", "1"]):
             with self.subTest(bad):
                 code = self.train_in_process(good, "--out", os.path.join(self.dir, "o"), *bad)
                 self.assertNotEqual(code, 0)

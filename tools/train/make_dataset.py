@@ -190,19 +190,31 @@ def track_name(index):
     return "song-%04d" % index
 
 
+def song_written(out, split, name):
+    """Whether a song's five files are all there (the mixture is written last,
+    under another name and then renamed)."""
+    return all(os.path.isfile(p) for p in
+               [os.path.join(out, split, "Mixtures", name, "mixture.wav")]
+               + [os.path.join(out, split, "Sources", name, k + ".wav") for k in STEMS])
+
+
 def write_song(job):
-    out, split, index, seed, duration, recordings = job
+    out, split, index, seed, duration, recordings, keep = job
     name = track_name(index)
     started = time.time()
-    stems = make_song(split, index, seed, duration, recordings)
     mix_dir = os.path.join(out, split, "Mixtures", name)
     src_dir = os.path.join(out, split, "Sources", name)
+    if keep and song_written(out, split, name):
+        return split, name, duration, 0.0
+    stems = make_song(split, index, seed, duration, recordings)
     os.makedirs(mix_dir, exist_ok=True)
     os.makedirs(src_dir, exist_ok=True)
     for k in STEMS:
         sf.write(os.path.join(src_dir, k + ".wav"), stems[k], render.RATE, subtype="PCM_16")
-    sf.write(os.path.join(mix_dir, "mixture.wav"), sum(stems[k] for k in STEMS), render.RATE,
+    mixture = os.path.join(mix_dir, "mixture.wav")
+    sf.write(mixture + ".part", sum(stems[k] for k in STEMS), render.RATE, format="WAV",
              subtype="PCM_16")
+    os.replace(mixture + ".part", mixture)
     return split, name, duration, time.time() - started
 
 
@@ -221,6 +233,9 @@ def main(argv=None):
     ap.add_argument("--max-seconds", type=float, default=40.0)
     ap.add_argument("--recordings", default=DEFAULT_RECORDINGS,
                     help="folder of the CC BY recordings (training split only)")
+    ap.add_argument("--keep", action="store_true",
+                    help="songs whose five files exist are kept, not synthesised again "
+                         "(a song depends only on the seed, its split and its number)")
     ap.add_argument("--smoke", action="store_true",
                     help="two short songs (one per split) for a quick check of the road")
     args = ap.parse_args(argv)
@@ -238,7 +253,7 @@ def main(argv=None):
     for split, count in (("train", args.train), ("test", args.test)):
         for i in range(count):
             d = song_duration(args.seed, split, i, args.min_seconds, args.max_seconds)
-            jobs.append((args.out, split, i, args.seed, d, recordings))
+            jobs.append((args.out, split, i, args.seed, d, recordings, args.keep))
 
     started = time.time()
     done = {s: [] for s in SPLITS}

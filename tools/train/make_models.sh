@@ -1,16 +1,20 @@
 #!/bin/bash
 # Reproduces the four shipped mask models from nothing and says how long each
 # step took:
-#   1. dataset     tools/train/make_dataset.py (300 train + 40 test songs)
+#   1. dataset     tools/train/make_dataset.py (600 train + 40 test songs)
 #   2. export      stemvolta-export over both splits (the train split in
 #                  parallel shards, concatenated in track order)
 #   3. training    tools/train/train.py, checkpoints during the run
-#   4. selection   each stem's network taken from the checkpoint with the best
-#                  SDR on the first SELECT_SONGS held-out songs
+#   4. selection   the checkpoint with the best average SDR on the first
+#                  SELECT_SONGS held-out songs (networks trained together stay
+#                  together); SELECT=stem takes each stem's best instead
 #   5. evaluation  tools/train/evaluate.py on every held-out song, written to
 #                  docs/separation-quality.md
 #
 #   tools/train/make_models.sh BUILD_DIR
+#
+# With the defaults DATA needs about 30 GB (16 GB of songs, 13 GB of training
+# data) and the road takes about an hour on 8 cores.
 #
 # BUILD_DIR holds the built tools (stemvolta-export, nn-predict,
 # stemvolta-render). Settings from the environment (defaults in brackets):
@@ -19,9 +23,13 @@
 # [docs/separation-quality.md]; JOBS [nproc]; THREADS [the cores the load
 # average leaves free, 1 to 8] torch threads (OpenMP threads beyond the free
 # cores slow training down many times over on a shared machine); HIDDEN [384]
-# hidden layer widths; EPOCHS [4]; BATCH [512]; LR [0.001]; CHECKPOINTS [2]
-# per epoch; SELECT_SONGS [20]; TRAIN_SONGS [300]; TEST_SONGS [40].
-# KEEP_DATASET=1 reuses an existing dataset instead of synthesising it again.
+# hidden layer widths; COMPRESSION [log-trained]; JOINT [1] train the four
+# together; AVERAGE [0.999] weight averaging; EPOCHS [3]; BATCH [1024];
+# LR [0.0015]; CHECKPOINTS [2] per epoch; SELECT [average]; SELECT_SONGS [20];
+# TRAIN_SONGS [600]; TEST_SONGS [40].
+# KEEP_DATASET=1 keeps the songs already synthesised and makes only the
+# missing ones. FROM=export|training|selection|evaluation starts at that step,
+# on what the earlier steps left in DATA.
 set -euo pipefail
 
 if [ $# -ne 1 ]; then
@@ -39,12 +47,17 @@ JOBS=${JOBS:-$(nproc)}
 REPORT=${REPORT:-docs/separation-quality.md}
 THREADS=${THREADS:-auto}
 HIDDEN=${HIDDEN:-384}
-EPOCHS=${EPOCHS:-4}
-BATCH=${BATCH:-512}
-LR=${LR:-0.001}
+COMPRESSION=${COMPRESSION:-log-trained}
+JOINT=${JOINT:-1}
+AVERAGE=${AVERAGE:-0.999}
+EPOCHS=${EPOCHS:-3}
+BATCH=${BATCH:-1024}
+LR=${LR:-0.0015}
 CHECKPOINTS=${CHECKPOINTS:-2}
+SELECT=${SELECT:-average}
 SELECT_SONGS=${SELECT_SONGS:-20}
-TRAIN_SONGS=${TRAIN_SONGS:-300}
+TRAIN_SONGS=${TRAIN_SONGS:-600}
+FROM=${FROM:-dataset}
 TEST_SONGS=${TEST_SONGS:-40}
 
 EXPORT=$BUILD/tools/train/stemvolta-export
@@ -70,13 +83,14 @@ step() { # step NAME COMMAND...
 }
 
 make_dataset() {
-    if [ "${KEEP_DATASET:-0}" = 1 ] && [ -f "$DATA/dataset/test/Tracks.txt" ]; then
-        echo "reusing $DATA/dataset"
-        return
+    local keep=()
+    if [ "${KEEP_DATASET:-0}" = 1 ]; then
+        keep=(--keep)
+    else
+        rm -rf "$DATA/dataset"
     fi
-    rm -rf "$DATA/dataset"
     "$PY" tools/train/make_dataset.py "$DATA/dataset" --train "$TRAIN_SONGS" \
-        --test "$TEST_SONGS" --jobs "$JOBS"
+        --test "$TEST_SONGS" --jobs "$JOBS" "${keep[@]}"
 }
 
 # Shards of a split: folders with a slice of its track list and links to its
@@ -128,14 +142,17 @@ train() {
             /proc/loadavg)
         echo "torch threads: $THREADS"
     fi
+    local joint=()
+    [ "$JOINT" = 1 ] && joint=(--joint)
     rm -rf "$DATA/run"
     "$PY" tools/train/train.py "$DATA/export/train" --val "$DATA/export/test" \
         --out "$DATA/run" --hidden "$HIDDEN" --epochs "$EPOCHS" --batch "$BATCH" --lr "$LR" \
+        --compression "$COMPRESSION" --average "$AVERAGE" "${joint[@]}" \
         --checkpoints "$CHECKPOINTS" --threads "$THREADS" --predict "$PREDICT"
 }
 
-# Every checkpoint and the final networks scored without the oracle; per
-# stem the best folder's file goes to MODELS.
+# Every checkpoint and the final networks scored without the oracle; the
+# best folder's files (per stem with SELECT=stem) go to MODELS.
 select_models() {
     local scores="$DATA/run/scores" dir
     mkdir -p "$scores"
@@ -145,9 +162,9 @@ select_models() {
             --dataset "$DATA/dataset/test" --render "$RENDER" --no-oracle \
             --out "$scores/$(basename "$dir").md" --json "$scores/$(basename "$dir").json"
     done
-    "$PY" - "$DATA/run" "$MODELS" <<'EOF'
+    "$PY" - "$DATA/run" "$MODELS" "$SELECT" <<'EOF'
 import glob, json, os, shutil, sys
-run, models = sys.argv[1], sys.argv[2]
+run, models, select = sys.argv[1], sys.argv[2], sys.argv[3]
 stems = ["vocals", "bass", "drums", "other"]
 best = [None] * 4
 for path in sorted(glob.glob(os.path.join(run, "scores", "*.json"))):
@@ -156,8 +173,9 @@ for path in sorted(glob.glob(os.path.join(run, "scores", "*.json"))):
     with open(path) as f:
         row = json.load(f)["table"]["networks"]
     for k, stem in enumerate(stems):
-        if row[stem] is not None and (best[k] is None or row[stem] > best[k][0]):
-            best[k] = (row[stem], folder)
+        score = row[stem] if select == "stem" else row["average"]
+        if score is not None and (best[k] is None or score > best[k][0]):
+            best[k] = (score, folder)
 os.makedirs(models, exist_ok=True)
 chosen = {}
 for k, stem in enumerate(stems):
@@ -166,7 +184,7 @@ for k, stem in enumerate(stems):
     shutil.copyfile(os.path.join(best[k][1], "dnn-model-source%d.model" % k),
                     os.path.join(models, "dnn-model-source%d.model" % k))
     chosen[stem] = {"folder": best[k][1], "sdr": best[k][0]}
-    print("%-7s %6.2f dB  from %s" % (stem, best[k][0], best[k][1]))
+    print("%-7s %6.2f dB (%s)  from %s" % (stem, best[k][0], select, best[k][1]))
 with open(os.path.join(run, "train-summary.json")) as f:
     summary = json.load(f)
 summary["chosen"] = chosen
@@ -180,12 +198,19 @@ evaluate() {
         --dataset "$DATA/dataset/test" --render "$RENDER" --out "$REPORT"
 }
 
+STEPS=(dataset:make_dataset export:export_all training:train selection:select_models
+       evaluation:evaluate)
+case " ${STEPS[*]} " in
+    *" $FROM:"*) ;;
+    *) echo "make_models: FROM=$FROM is not a step (dataset export training selection evaluation)" >&2
+       exit 2 ;;
+esac
 STARTED=$(date +%s.%N)
-step dataset make_dataset
-step export export_all
-step training train
-step selection select_models
-step evaluation evaluate
+started=0
+for entry in "${STEPS[@]}"; do
+    [ "${entry%%:*}" = "$FROM" ] && started=1
+    [ "$started" = 1 ] && step "${entry%%:*}" "${entry#*:}"
+done
 echo
 echo "make_models: step times"
 printf '  %s\n' "${TIMES[@]}"

@@ -9,10 +9,15 @@ mask record is 256 floats, the ideal 0/1 mask of its stem at the newest frame.
 Record i of every file belongs to the same frame.
 
 Each network: a per-input scale (a batch normalisation with fixed statistics),
-a compressing activation, then dense layers to 256 sigmoid outputs. The
-plug-in feeds raw magnitudes, so the compression lives in the network, built
-from layers the engine has. The loss is binary cross-entropy against the
-ideal mask, each bin weighted by the mix magnitude of the newest frame.
+a compression, then dense layers to 256 sigmoid outputs. The plug-in feeds
+raw magnitudes, so the compression lives in the network, built from layers
+the engine has: a softsign or tanh, or ("log") a logarithm read from a table
+by the engine's embedding layer (softsign, a scale to the table's rows, the
+lookup, a flatten). The loss is binary cross-entropy against the ideal mask,
+each bin weighted by the mix magnitude of the newest frame; with --joint it is
+taken on the four masks divided by their sum, as the plug-in's soft mode
+applies them, and the four networks learn together. --average exports a
+moving average of the weights.
 
     train.py DATDIR [--out plugin/resources] [--epochs 1] [--hidden 512] ...
 
@@ -21,6 +26,7 @@ asked, and OUT/train-summary.json.
 """
 
 import argparse
+import copy
 import json
 import os
 import subprocess
@@ -100,35 +106,81 @@ def input_scale(mix, rng, sample=200000):
     return np.tile(np.maximum(level, floor), FRAMES)
 
 
-class InputScale(nn.BatchNorm1d):
-    """x / level per input, as a batch normalisation that always stays in
-    evaluation mode with fixed statistics (mean 0, variance level^2)."""
+class FixedScale(nn.BatchNorm1d):
+    """x * scale per input: a batch normalisation that always stays in
+    evaluation mode with fixed statistics (mean 0, variance 1 / scale^2,
+    eps 0). forward multiplies by the float32 factor the exporter writes, so
+    PyTorch computes the engine's bits (the lookup below depends on them)."""
 
-    def __init__(self, level):
-        # eps 0: the variance holds level^2 itself. Storing level^2 - eps
-        # cancels in float32 for levels near sqrt(eps) (raw magnitudes are
-        # around 1e-3) and PyTorch's scale then drifts from the exported one.
-        super().__init__(len(level), eps=0.0)
+    def __init__(self, scale):
+        scale = np.asarray(scale, dtype=np.float64)
+        # eps 0: the variance holds 1 / scale^2 itself. Storing it minus eps
+        # cancels in float32 for small variances.
+        super().__init__(len(scale), eps=0.0)
         with torch.no_grad():
             self.running_mean.zero_()
-            self.running_var.copy_(torch.as_tensor(level ** 2, dtype=torch.float32))
+            self.running_var.copy_(torch.as_tensor(1.0 / scale ** 2, dtype=torch.float32))
             self.weight.fill_(1.0)
             self.bias.zero_()
         self.weight.requires_grad_(False)
         self.bias.requires_grad_(False)
+        # The exporter's factor: gamma / sqrt(var + eps) in double, then float32.
+        self.register_buffer("factor", (1.0 / torch.sqrt(self.running_var.double())).float())
         self.train(False)
 
     def train(self, mode=True):
         return super().train(False)
 
+    def forward(self, x):
+        return x * self.factor
 
-COMPRESSIONS = {"softsign": nn.Softsign, "tanh": nn.Tanh}
+
+def level_scale(level):
+    """x / level per input."""
+    return FixedScale(1.0 / np.asarray(level, dtype=np.float64))
+
+
+# Rows of the logarithm lookup table. Softsign output in [0, 1], times
+# LOOKUP_ROWS - 1, truncates to a row in range even when softsign rounds to 1.
+LOOKUP_ROWS = 65536
+LOG_SCALE = 0.25
+
+
+class LevelLookup(nn.Embedding):
+    """A per-level function read from a table: the input (a softsign of the
+    scaled magnitude, times LOOKUP_ROWS - 1) truncated to a row index, as the
+    engine's embedding layer does. Rows start as the logarithm of the scaled
+    magnitude each row stands for, times LOG_SCALE. (n, inputs) -> (n, inputs, 1)."""
+
+    def __init__(self, trainable=False):
+        super().__init__(LOOKUP_ROWS, 1)
+        top = LOOKUP_ROWS - 1
+        s = np.minimum((np.arange(LOOKUP_ROWS) + 0.5) / top, 1.0 - 0.5 / top)
+        with torch.no_grad():
+            self.weight.copy_(torch.as_tensor(LOG_SCALE * np.log(s / (1.0 - s)),
+                                              dtype=torch.float32)[:, None])
+        self.weight.requires_grad_(trainable)
+
+    def forward(self, x):
+        rows = torch.trunc(x).clamp(0, LOOKUP_ROWS - 1).long()
+        return nn.functional.embedding(rows, self.weight)
+
+
+def log_compression(trainable=False):
+    """Layers that turn scaled magnitudes y >= 0 into about LOG_SCALE * ln(y)
+    over y in 1e-5 .. 1e5, from layers the engine has: softsign, a scale,
+    the lookup, a flatten."""
+    return [nn.Softsign(), FixedScale(np.full(INPUTS, float(LOOKUP_ROWS - 1))),
+            LevelLookup(trainable), nn.Flatten(1)]
+
+
+COMPRESSIONS = {"softsign": lambda: [nn.Softsign()], "tanh": lambda: [nn.Tanh()],
+                "log": log_compression, "log-trained": lambda: log_compression(True),
+                "none": lambda: []}
 
 
 def build_model(level, hidden, compression):
-    layers = [InputScale(level)]
-    if compression != "none":
-        layers.append(COMPRESSIONS[compression]())
+    layers = [level_scale(level)] + COMPRESSIONS[compression]()
     width = INPUTS
     for h in hidden:
         layers += [nn.Linear(width, h), nn.ReLU()]
@@ -157,6 +209,13 @@ def weighted_bce(pred, target, weight):
     return (loss * weight).sum() / weight.sum().clamp_min(1e-12)
 
 
+def normalised(preds):
+    """Each mask divided by the sum of the four, as the soft mode applies them;
+    kept inside (0, 1) so that the cross-entropy stays finite."""
+    total = sum(preds).clamp_min(1e-6)
+    return [(p / total).clamp(1e-6, 1.0 - 1e-6) for p in preds]
+
+
 def bin_weights(x, power):
     """Per-bin loss weights from the newest frame's magnitudes."""
     if power == 0:
@@ -164,8 +223,9 @@ def bin_weights(x, power):
     return x[:, INPUTS - BINS:].clamp_min(0) ** power
 
 
-def evaluate(models, mix, masks, power, limit=50000, batch=4096):
-    """Weighted BCE per stem over (at most) the first `limit` records."""
+def evaluate(models, mix, masks, power, joint=False, limit=50000, batch=4096):
+    """Weighted BCE per stem over (at most) the first `limit` records, of the
+    normalised masks when joint."""
     n = min(limit, len(mix))
     totals = [0.0] * len(models)
     weight_sum = 0.0
@@ -174,11 +234,39 @@ def evaluate(models, mix, masks, power, limit=50000, batch=4096):
             x = torch.from_numpy(np.array(mix[b:min(n, b + batch)]))
             w = bin_weights(x, power)
             weight_sum += float(w.sum())
-            for i, (k, m) in enumerate(models):
+            preds = [m(x) for _, m in models]
+            if joint:
+                preds = normalised(preds)
+            for i, ((k, _), p) in enumerate(zip(models, preds)):
                 y = torch.from_numpy(np.array(masks[k][b:min(n, b + batch)]))
-                loss = nn.functional.binary_cross_entropy(m(x), y, reduction="none")
+                loss = nn.functional.binary_cross_entropy(p, y, reduction="none")
                 totals[i] += float((loss * w).sum())
     return [t / max(weight_sum, 1e-12) for t in totals]
+
+
+class Average:
+    """Exponential moving average of a network's weights (decay per step);
+    the averaged copy is what gets exported and evaluated. decay 0 keeps the
+    network itself. Early steps use a smaller decay, (1 + n) / (10 + n) after n
+    updates, so that the random starting weights do not linger in the average."""
+
+    def __init__(self, model, decay):
+        self.decay = decay
+        self.updates = 0
+        self.model = model
+        if decay > 0:
+            self.model = copy.deepcopy(model)
+            for p in self.model.parameters():
+                p.requires_grad_(False)
+
+    def update(self, model):
+        if self.decay <= 0:
+            return
+        decay = min(self.decay, (1.0 + self.updates) / (10.0 + self.updates))
+        self.updates += 1
+        with torch.no_grad():
+            for avg, p in zip(self.model.parameters(), model.parameters()):
+                avg.mul_(decay).add_(p, alpha=1.0 - decay)
 
 
 def export_all(models, folder):
@@ -225,12 +313,18 @@ def parse_args(argv):
     ap.add_argument("--val", help="held-out folder of the same files, for a loss report")
     ap.add_argument("--stems", default="0,1,2,3", help="stem numbers to train")
     ap.add_argument("--hidden", default="512", help="hidden layer widths, e.g. 512 or 1024,512")
-    ap.add_argument("--compression", choices=["softsign", "tanh", "none"], default="softsign")
+    ap.add_argument("--compression", choices=sorted(COMPRESSIONS), default="softsign")
     ap.add_argument("--epochs", type=float, default=1.0)
     ap.add_argument("--batch", type=int, default=512)
     ap.add_argument("--lr", type=float, default=1e-3)
     ap.add_argument("--weight-power", type=float, default=1.0,
                     help="loss weight per bin = newest mix magnitude ^ power (0: unweighted)")
+    ap.add_argument("--average", type=float, default=0.0,
+                    help="export a moving average of the weights with this decay per step "
+                         "(0: the weights themselves)")
+    ap.add_argument("--joint", action="store_true",
+                    help="train the four networks together, the loss on their masks divided "
+                         "by the sum of the four (what the soft mode applies); needs all four")
     ap.add_argument("--checkpoints", type=int, default=0,
                     help="model files saved this many times per epoch under OUT/checkpoints")
     ap.add_argument("--threads", type=int, default=4, help="torch threads")
@@ -244,8 +338,10 @@ def parse_args(argv):
         ap.error("--stems and --hidden take comma-separated whole numbers")
     if not args.stems or any(s < 0 or s >= STEMS for s in args.stems):
         ap.error("--stems must name stems 0 to 3")
+    if args.joint and len(args.stems) != STEMS:
+        ap.error("--joint trains all four stems")
     if any(h <= 0 for h in args.hidden) or args.epochs <= 0 or args.batch <= 0 \
-            or args.threads <= 0 or args.checkpoints < 0:
+            or args.threads <= 0 or args.checkpoints < 0 or not 0 <= args.average < 1:
         ap.error("sizes, epochs, batch, threads must be positive, checkpoints >= 0")
     return args
 
@@ -265,6 +361,7 @@ def main(argv=None):
     started = time.time()
     level = input_scale(mix, rng)
     models = [(k, build_model(level, args.hidden, args.compression)) for k in args.stems]
+    averages = [Average(m, args.average) for _, m in models]
     opts = [torch.optim.Adam(m.parameters(), lr=args.lr) for _, m in models]
     total_steps = max(1, int(round(args.epochs * len(mix) / args.batch)))
     scheds = [torch.optim.lr_scheduler.OneCycleLR(o, max_lr=args.lr, total_steps=total_steps,
@@ -273,43 +370,51 @@ def main(argv=None):
     history = []
     step = 0
     running = np.zeros(len(models))
+    kept = [(k, a.model) for (k, _), a in zip(models, averages)]
     while step < total_steps:
         for xb, ys in batches(mix, masks, args.batch, rng):
             x = torch.from_numpy(xb)
             w = bin_weights(x, args.weight_power)
-            for i, ((k, m), opt) in enumerate(zip(models, opts)):
-                loss = weighted_bce(m(x), torch.from_numpy(ys[k]), w)
+            preds = [m(x) for _, m in models]
+            if args.joint:
+                preds = normalised(preds)
+            losses = [weighted_bce(p, torch.from_numpy(ys[k]), w)
+                      for p, (k, _) in zip(preds, models)]
+            for opt in opts:
                 opt.zero_grad(set_to_none=True)
-                loss.backward()
+            sum(losses).backward()
+            for i, (opt, loss) in enumerate(zip(opts, losses)):
                 opt.step()
                 scheds[i].step()
+                averages[i].update(models[i][1])
                 running[i] = 0.98 * running[i] + 0.02 * float(loss) if step else float(loss)
             step += 1
             if every and step % every == 0:
                 folder = os.path.join(args.out, "checkpoints", f"step-{step:07d}")
-                export_all(models, folder)
+                export_all(kept, folder)
                 entry = {"step": step, "epoch": step * args.batch / len(mix),
                          "train_loss": running.tolist(), "folder": folder}
                 if val is not None:
-                    entry["val_loss"] = evaluate(models, *val, args.weight_power)
+                    entry["val_loss"] = evaluate(kept, *val, args.weight_power, args.joint)
                 history.append(entry)
                 print(json.dumps(entry), flush=True)
             if step >= total_steps:
                 break
 
-    paths = export_all(models, args.out)
+    paths = export_all(kept, args.out)
     summary = {
         "records": len(mix), "stems": args.stems, "hidden": args.hidden,
         "compression": args.compression, "epochs": args.epochs, "batch": args.batch,
-        "lr": args.lr, "weight_power": args.weight_power, "seed": args.seed,
+        "lr": args.lr, "weight_power": args.weight_power, "joint": args.joint,
+        "average": args.average, "seed": args.seed,
         "threads": args.threads, "steps": step, "seconds": time.time() - started,
         "train_loss": running.tolist(), "checkpoints": history, "models": paths,
     }
     if val is not None:
-        summary["val_loss"] = evaluate(models, *val, args.weight_power)
+        summary["val_loss"] = evaluate(kept, *val, args.weight_power, args.joint)
     if args.predict:
         try:
-            summary["engine_max_difference"] = check_with_engine(args.predict, models, paths, mix)
+            summary["engine_max_difference"] = check_with_engine(args.predict, kept, paths, mix)
         except RuntimeError as e:
             print(f"train: {e}", file=sys.stderr)
             return 1
