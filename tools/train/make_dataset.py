@@ -51,7 +51,7 @@ INSTRUMENTS = {
     "train": {
         "bass": [32, 33, 35, 36, 38, 43],
         "other": [p for p in _OTHER if not _test_program(p)],
-        "voice_programs": [52, 85],
+        "voice_programs": [52, 85, 91],
         "gm_kits": [0, 16, 24, 32, 48],
         "kits": ["Audiophob", "BJA_Pacific", "ColomboAcousticDrumkit", "ElectricEmpireKit",
                  "ForzeeStereo", "Millo-Drums_v.1", "Millo_MultiLayered2", "VariBreaks",
