@@ -22,10 +22,7 @@ int64_t rowOffset(float x, uint64_t columns, uint64_t tableSize) {
 
 bool EmbeddingLayer::apply(LayerData& data) const {
     const Tensor& in = data.in;
-    if (in.dims().size() != 1) {
-        NN_ERROR("Input tensor dims count must be 1 (input dims: " << formatDims(in.dims()) << ")");
-        return false;
-    }
+    if (!checkInputRank(in, 1)) return false;
     const uint64_t columns = weights_.dims()[1];
     const size_t n = size_t(in.dims()[0]);
     for (size_t i = 0; i < n; ++i)

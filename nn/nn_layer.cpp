@@ -69,4 +69,11 @@ std::unique_ptr<Layer> Layer::create(std::istream& stream) {
     }
 }
 
+bool Layer::checkInputRank(const Tensor& in, size_t rank) {
+    if (in.dims().size() == rank) return true;
+    NN_ERROR("Input tensor dims count must be " << rank << " (input dims: " << formatDims(in.dims())
+                                                << ")");
+    return false;
+}
+
 } // namespace nn

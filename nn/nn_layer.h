@@ -98,6 +98,11 @@ public:
     // Reads one layer record (uint32 ID, then its payload). Null after an
     // error report. [loading thread]
     static std::unique_ptr<Layer> create(std::istream& stream);
+
+protected:
+    // Reports and gives false unless in has exactly rank dimensions:
+    // "Input tensor dims count must be <rank> (input dims: [..])".
+    static bool checkInputRank(const Tensor& in, size_t rank);
 };
 
 } // namespace nn

@@ -121,11 +121,7 @@ void LstmLayer::step(State& s) const {
 
 bool LstmLayer::apply(LayerData& data) const {
     const Tensor& in = data.in;
-    if (in.dims().size() != 2) {
-        NN_ERROR("Input tensor dims count must be 2"
-                 << " (input dims: " << formatDims(in.dims()) << ")");
-        return false;
-    }
+    if (!checkInputRank(in, 2)) return false;
     if (in.dims()[1] != inputs_) {
         NN_ERROR("Input tensor dims[1] must be the same as wi dims[1]"
                  << " (input dims: " << formatDims(in.dims()) << ")"

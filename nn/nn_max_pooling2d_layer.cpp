@@ -39,10 +39,7 @@ void maxImpl(const float* in, float* out, const PoolShape& s, Dispatcher& pool, 
 
 bool MaxPooling2DLayer::apply(LayerData& data) const {
     const Tensor& in = data.in;
-    if (in.dims().size() != 3) {
-        NN_ERROR("Input tensor dims count must be 3 (input dims: " << formatDims(in.dims()) << ")");
-        return false;
-    }
+    if (!checkInputRank(in, 3)) return false;
     Tensor& out = data.out;
     out.resize(in.dims()[0] / uint64_t(poolY_), in.dims()[1] / uint64_t(poolX_), in.dims()[2]);
     out.fill(-std::numeric_limits<float>::infinity());

@@ -44,13 +44,6 @@ bool WeightedLayer::load(std::istream& stream, uint32_t weightsRank, uint32_t bi
     return true;
 }
 
-bool WeightedLayer::checkInputRank(const Tensor& in, size_t rank) {
-    if (in.dims().size() == rank) return true;
-    NN_ERROR("Input tensor dims count must be " << rank << " (input dims: " << formatDims(in.dims())
-                                                << ")");
-    return false;
-}
-
 bool WeightedLayer::reportInputMismatch(const char* message, const Tensor& in) const {
     NN_ERROR(message << " (input dims: " << formatDims(in.dims()) << ")"
                      << " (weights dims: " << formatDims(weights_.dims()) << ")");

@@ -43,9 +43,8 @@ protected:
         return std::make_unique<T>(std::move(parts));
     }
 
-    // Input checks shared by the layers; each reports and gives false:
-    // "Input tensor dims count must be <rank> (input dims: [..])".
-    static bool checkInputRank(const Tensor& in, size_t rank);
+    // Input checks shared by the weighted layers (with Layer::checkInputRank);
+    // each reports and gives false:
     // "<message> (input dims: [..]) (weights dims: [..])".
     bool reportInputMismatch(const char* message, const Tensor& in) const;
 

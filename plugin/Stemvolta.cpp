@@ -166,8 +166,8 @@ void Stemvolta::ProcessDoubleReplacing(double** inputs, double** outputs, int nF
     // latency leaves a hop for the rate converters.
     const bool inputSilent =
         DspUtils::IsAllZero(mInputs[0]) && (mInputs.size() < 2 || DspUtils::IsAllZero(mInputs[1]));
-    if (inputSilent && DspUtils::PlugIOAllZero(mInputs, mOutputs) &&
-        mSilenceFed >= 2 * static_cast<int64_t>(GetLatency())) {
+    if (inputSilent && mSilenceFed >= 2 * static_cast<int64_t>(GetLatency()) &&
+        DspUtils::PlugIOAllZero(mInputs, mOutputs)) {
         DspUtils::CopyStereoBuffers(inputs, outputs, nFrames);
         return;
     }

@@ -44,7 +44,7 @@ public:
     static constexpr int kFftSize = 2048;
     static constexpr int kOverlapping = 4;
     static constexpr int kFreqRes = 1;
-    static constexpr double kStftRate = 44100.0;
+    static constexpr double kStftRate = MaskPredictor::kStftRate;
     static constexpr int32_t kVersion = 0x00050505;
 
     // [main thread] graphics: the plug-in's graphics context, owned from here

@@ -11,6 +11,9 @@
 #include <fstream>
 #include <string>
 
+// Exported records must be the model input the predictor builds.
+static_assert(StemvoltaDumpFftObj::kHistorySize == MaskPredictor::kHistorySize, "history size");
+
 namespace {
 
 const char* const kSourceFiles[Stemvolta::kNumStems] = {"vocals.wav", "bass.wav", "drums.wav",

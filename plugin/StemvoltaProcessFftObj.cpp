@@ -11,6 +11,10 @@
 #include <cstring>
 #include <emmintrin.h>
 
+// The processor applies the predictor's masks at the predictor's rate.
+static_assert(StemvoltaProcessFftObj::kNumStems == MaskPredictor::kNumStems, "stem count");
+static_assert(StemvoltaProcessFftObj::kStftRate == MaskPredictor::kStftRate, "chain rate");
+
 namespace {
 
 constexpr double kMaskSumFloor = 1e-10;

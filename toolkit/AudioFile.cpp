@@ -160,10 +160,5 @@ void AudioFile::SetChannel(int index, const KIT_TypedBuf<double>& buffer, int le
     if (!HasChannel(index)) return;
     KIT_TypedBuf<double>& dst = (*mChannels)[static_cast<size_t>(index)];
     if (&dst != &buffer) dst.CopyFrom(buffer);
-    if (length > 0) {
-        const int old = dst.GetSize();
-        dst.Resize(length);
-        if (dst.GetSize() == length && length > old)
-            std::memset(dst.Get() + old, 0, sizeof(double) * static_cast<size_t>(length - old));
-    }
+    if (length > 0) DspUtils::ResizeFillZeros(dst, length);
 }

@@ -53,15 +53,13 @@ void ProcessObjChannel::Reset() {
 void ProcessObjChannel::Reserve(int maxInput, int maxOutput, int maxOutputHop) {
     // Windows changed since the last reset would be rebuilt, with their
     // scratch, in the first frame.
-    if (mWindowsDirty) {
-        MakeWindows();
-        mWindowsDirty = false;
-    }
+    if (mWindowsDirty) MakeWindows();
     const int hop = std::max(mHop, maxOutputHop);
     // Frames run while a whole frame is buffered, so less than one frame is
     // left when the next block arrives.
     kitbuf::ReserveCapacity(mInputFifo, mBufferSize - 1 + std::max(maxInput, 0));
     kitbuf::ReserveCapacity(mFrame, mBufferSize * mFreqRes);
+    kitbuf::ReserveCapacity(mResult, mBufferSize * mFreqRes);
     kitbuf::ReserveCapacity(mHopBuf, hop);
     // Finished samples wait at most the latency, less the frame's fill time,
     // plus one hop before a block of up to maxOutput takes them.
@@ -100,6 +98,7 @@ void ProcessObjChannel::MakeWindows() {
         else if (analysis == kRectangular && synthesis == kRectangular)
             Window::NormalizeWindowCOLA(mSynthesisWindow, mOverlapping);
     }
+    mWindowsDirty = false;
 }
 
 const KIT_TypedBuf<double>* ProcessObjChannel::SideFrame() const {
@@ -122,10 +121,7 @@ void ProcessObjChannel::ExtractFrame() {
 
 void ProcessObjChannel::WindowFrame() {
     if (mFrameSkipped) return;
-    if (mWindowsDirty) {
-        MakeWindows();
-        mWindowsDirty = false;
-    }
+    if (mWindowsDirty) MakeWindows();
     SetSize(mResult, mFrame.GetSize());
     const int count = std::min(mFrame.GetSize(), mAnalysisWindow.GetSize());
     double* frame = mFrame.Get();
@@ -166,10 +162,7 @@ void ProcessObjChannel::WindowResult() {
         if (mOverlapping > 1) DspUtils::MultValues(mResult, g);
     }
     if (mProcessObj) mProcessObj->ProcessResult(&mResult, SideResult());
-    if (mWindowsDirty) {
-        MakeWindows();
-        mWindowsDirty = false;
-    }
+    if (mWindowsDirty) MakeWindows();
     // Only the first bufferSize samples (the window's length) are windowed.
     const int count = std::min(mResult.GetSize(), mSynthesisWindow.GetSize());
     double* result = mResult.Get();

@@ -43,15 +43,7 @@ double Song(int channel, long t) {
 
 // Plays `blocks` blocks of 512 frames of the song; returns the output.
 std::vector<std::vector<double>> Play(StemvoltaOfflineHost& plug, int blocks) {
-    std::vector<std::vector<double>> out(2);
-    HostBlock host(2, 512);
-    for (int b = 0; b < blocks; ++b) {
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < 512; ++i) host.in[c][i] = Song(c, static_cast<long>(b) * 512 + i);
-        host.Process(plug);
-        for (int c = 0; c < 2; ++c) out[c].insert(out[c].end(), host.out[c].begin(), host.out[c].end());
-    }
-    return out;
+    return testmodels::PlaySource(plug, 2, 512, blocks, Song).out;
 }
 
 double Energy(const std::vector<double>& v, size_t from) {

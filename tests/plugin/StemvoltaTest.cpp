@@ -18,6 +18,9 @@
 namespace {
 
 using testmodels::HostBlock;
+using testmodels::Peak;
+using testmodels::PlaySource;
+using testmodels::Recording;
 using testmodels::TestResources;
 using testmodels::TestStemvolta;
 
@@ -39,29 +42,6 @@ std::unique_ptr<TestStemvolta> MakePlug(TestResources& resources,
     return std::make_unique<TestStemvolta>(resources.NewGraphics());
 }
 
-struct Recording {
-    std::vector<std::vector<double>> in, out;
-};
-
-// Feeds blocks of source(channel, t) and records both sides.
-template <typename Source>
-Recording PlaySource(Stemvolta& plug, int channels, int block, int blocks, Source source) {
-    Recording run{std::vector<std::vector<double>>(channels),
-                  std::vector<std::vector<double>>(channels)};
-    HostBlock host(channels, block);
-    for (int b = 0; b < blocks; ++b) {
-        for (int c = 0; c < channels; ++c)
-            for (int i = 0; i < block; ++i)
-                host.in[c][i] = source(c, static_cast<long>(b) * block + i);
-        host.Process(plug);
-        for (int c = 0; c < channels; ++c) {
-            run.in[c].insert(run.in[c].end(), host.in[c].begin(), host.in[c].end());
-            run.out[c].insert(run.out[c].end(), host.out[c].begin(), host.out[c].end());
-        }
-    }
-    return run;
-}
-
 // The mix, with silence where silent(t).
 template <typename Silent>
 Recording Play(Stemvolta& plug, int channels, int block, int blocks, double rate, Silent silent) {
@@ -77,12 +57,6 @@ Recording Play(Stemvolta& plug, int channels, int block, int blocks, double rate
 void FadeIn(std::vector<double>& signal, int block) {
     for (int j = 0; j < block / 2; ++j)
         signal[j] *= 0.5 * (1.0 - std::cos(2.0 * kPi * j / (block - 1)));
-}
-
-double Peak(const std::vector<double>& v) {
-    double p = 0.0;
-    for (double x : v) p = std::max(p, std::fabs(x));
-    return p;
 }
 
 class StemvoltaTest : public ::testing::Test {

@@ -27,16 +27,12 @@ std::string ModelPath(const std::string& folder, int stem) {
 
 StemvoltaRenderer::StemvoltaRenderer(const RenderSettings& settings) : mSettings(settings) {}
 
-void StemvoltaRenderer::ApplySettings(Stemvolta& plug) const {
-    const auto set = [&plug](int index, double value) {
-        plug.GetParam(index)->Set(value);
-        plug.OnParamChange(index);
-    };
+void StemvoltaRenderer::ApplySettings(StemvoltaOfflineHost& plug) const {
     for (int k = 0; k < MaskPredictor::kNumStems; ++k) {
-        set(Stemvolta::kVocal + k, mSettings.levelsDb[k]);
-        set(Stemvolta::kVocalSensitivity + k, mSettings.sensitivities[k]);
+        plug.SetParam(Stemvolta::kVocal + k, mSettings.levelsDb[k]);
+        plug.SetParam(Stemvolta::kVocalSensitivity + k, mSettings.sensitivities[k]);
     }
-    set(Stemvolta::kSoftHard, mSettings.softHard);
+    plug.SetParam(Stemvolta::kSoftHard, mSettings.softHard);
 }
 
 bool StemvoltaRenderer::Render(const ChannelList& input, double sampleRate, ChannelList& output,

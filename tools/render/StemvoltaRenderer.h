@@ -14,7 +14,7 @@
 #include <vector>
 
 class OracleMaskSource;
-class Stemvolta;
+class StemvoltaOfflineHost;
 
 struct RenderSettings {
     // Stem levels in dB (-120..12), stem order vocals, bass, drums, other.
@@ -48,7 +48,7 @@ public:
 
 private:
     // Sets the user parameters from the settings, as the host would.
-    void ApplySettings(Stemvolta& plug) const;
+    void ApplySettings(StemvoltaOfflineHost& plug) const;
 
     RenderSettings mSettings;
     int mLatency = 0;

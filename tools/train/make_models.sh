@@ -183,7 +183,7 @@ for k, stem in enumerate(stems):
         sys.exit("make_models: no score for %s" % stem)
     shutil.copyfile(os.path.join(best[k][1], "dnn-model-source%d.model" % k),
                     os.path.join(models, "dnn-model-source%d.model" % k))
-    chosen[stem] = {"folder": best[k][1], "sdr": best[k][0]}
+    chosen[stem] = {"folder": best[k][1], "sdr": best[k][0], "by": select}
     print("%-7s %6.2f dB (%s)  from %s" % (stem, best[k][0], select, best[k][1]))
 with open(os.path.join(run, "train-summary.json")) as f:
     summary = json.load(f)
@@ -200,9 +200,9 @@ evaluate() {
 
 STEPS=(dataset:make_dataset export:export_all training:train selection:select_models
        evaluation:evaluate)
-case " ${STEPS[*]} " in
-    *" $FROM:"*) ;;
-    *) echo "make_models: FROM=$FROM is not a step (dataset export training selection evaluation)" >&2
+case $SELECT in
+    average | stem) ;;
+    *) echo "make_models: SELECT=$SELECT is not average or stem" >&2
        exit 2 ;;
 esac
 STARTED=$(date +%s.%N)
@@ -211,6 +211,10 @@ for entry in "${STEPS[@]}"; do
     [ "${entry%%:*}" = "$FROM" ] && started=1
     [ "$started" = 1 ] && step "${entry%%:*}" "${entry#*:}"
 done
+if [ "$started" = 0 ]; then
+    echo "make_models: FROM=$FROM is not a step (${STEPS[*]%%:*})" >&2
+    exit 2
+fi
 echo
 echo "make_models: step times"
 printf '  %s\n' "${TIMES[@]}"

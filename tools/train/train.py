@@ -167,9 +167,10 @@ class LevelLookup(nn.Embedding):
 
 
 def log_compression(trainable=False):
-    """Layers that turn scaled magnitudes y >= 0 into about LOG_SCALE * ln(y)
-    over y in 1e-5 .. 1e5, from layers the engine has: softsign, a scale,
-    the lookup, a flatten."""
+    """Layers that turn scaled magnitudes y >= 0 into LOG_SCALE * ln(y) to
+    within a row for y in 1e-3 .. 1e3 (coarser beyond, finite from 0 up to
+    where softsign rounds to 1), from layers the engine has: softsign, a
+    scale, the lookup, a flatten."""
     return [nn.Softsign(), FixedScale(np.full(INPUTS, float(LOOKUP_ROWS - 1))),
             LevelLookup(trainable), nn.Flatten(1)]
 
@@ -216,6 +217,12 @@ def normalised(preds):
     return [(p / total).clamp(1e-6, 1.0 - 1e-6) for p in preds]
 
 
+def predictions(models, x, joint):
+    """The masks the loss is taken on: each network's, normalised when joint."""
+    preds = [m(x) for _, m in models]
+    return normalised(preds) if joint else preds
+
+
 def bin_weights(x, power):
     """Per-bin loss weights from the newest frame's magnitudes."""
     if power == 0:
@@ -234,9 +241,7 @@ def evaluate(models, mix, masks, power, joint=False, limit=50000, batch=4096):
             x = torch.from_numpy(np.array(mix[b:min(n, b + batch)]))
             w = bin_weights(x, power)
             weight_sum += float(w.sum())
-            preds = [m(x) for _, m in models]
-            if joint:
-                preds = normalised(preds)
+            preds = predictions(models, x, joint)
             for i, ((k, _), p) in enumerate(zip(models, preds)):
                 y = torch.from_numpy(np.array(masks[k][b:min(n, b + batch)]))
                 loss = nn.functional.binary_cross_entropy(p, y, reduction="none")
@@ -341,8 +346,10 @@ def parse_args(argv):
     if args.joint and len(args.stems) != STEMS:
         ap.error("--joint trains all four stems")
     if any(h <= 0 for h in args.hidden) or args.epochs <= 0 or args.batch <= 0 \
-            or args.threads <= 0 or args.checkpoints < 0 or not 0 <= args.average < 1:
+            or args.threads <= 0 or args.checkpoints < 0:
         ap.error("sizes, epochs, batch, threads must be positive, checkpoints >= 0")
+    if not 0 <= args.average < 1:
+        ap.error("--average takes a decay from 0 up to (not including) 1")
     return args
 
 
@@ -375,18 +382,17 @@ def main(argv=None):
         for xb, ys in batches(mix, masks, args.batch, rng):
             x = torch.from_numpy(xb)
             w = bin_weights(x, args.weight_power)
-            preds = [m(x) for _, m in models]
-            if args.joint:
-                preds = normalised(preds)
+            preds = predictions(models, x, args.joint)
             losses = [weighted_bce(p, torch.from_numpy(ys[k]), w)
                       for p, (k, _) in zip(preds, models)]
             for opt in opts:
                 opt.zero_grad(set_to_none=True)
             sum(losses).backward()
-            for i, (opt, loss) in enumerate(zip(opts, losses)):
+            for i, (opt, sched, avg, (_, m), loss) in enumerate(
+                    zip(opts, scheds, averages, models, losses)):
                 opt.step()
-                scheds[i].step()
-                averages[i].update(models[i][1])
+                sched.step()
+                avg.update(m)
                 running[i] = 0.98 * running[i] + 0.02 * float(loss) if step else float(loss)
             step += 1
             if every and step % every == 0:
