@@ -36,8 +36,9 @@ KIT_TypedBuf<double> Slice(const Signal& s, int start, int n) {
 }
 
 // The plug-in's engine: stereo, no side-chain, Hann analysis and synthesis.
-std::unique_ptr<FftProcessObj16> MakeStereo(std::vector<ProcessObj*> objs = {}) {
-    auto engine = std::make_unique<FftProcessObj16>(objs, 2, 0, kN, 4, 44100, 1);
+std::unique_ptr<FftProcessObj16> MakeStereo(std::vector<ProcessObj*> objs = {},
+                                            int freqRes = 1) {
+    auto engine = std::make_unique<FftProcessObj16>(objs, 2, 0, kN, 4, 44100, freqRes);
     engine->SetAnalysisWindow(-1, 1);
     engine->SetSynthesisWindow(-1, 1);
     engine->SetKeepSynthesisEnergy(-1, false);
@@ -292,6 +293,7 @@ struct ReserveCase {
     bool twiceTheRate; // input halved, hops doubled
     int numOutputs;    // 1: the second channel is drained
     std::vector<int> blocks;
+    int freqRes = 1;   // 2: frames zero-padded to twice the size
 };
 
 void PrintTo(const ReserveCase& c, std::ostream* os) {
@@ -313,7 +315,7 @@ TEST_P(EngineReserve, FirstBlocksAllocateNothingAndOutputIsUnchanged) {
     for (int e = 0; e < 2; ++e) {
         std::vector<ProcessObj*> channelObjs;
         if (c.twiceTheRate) channelObjs = {&objs[2 * e], &objs[2 * e + 1]};
-        engines[e] = MakeStereo(channelObjs);
+        engines[e] = MakeStereo(channelObjs, c.freqRes);
         if (c.twiceTheRate) {
             engines[e]->AddMultichannelProcess(&halve[e]);
             engines[e]->SetLatency(2 * (kN + kN / 4));
@@ -360,7 +362,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, EngineReserve,
                          ::testing::Values(ReserveCase{"Steady", false, 2, {512}},
                                            ReserveCase{"Varying", false, 2, {64, 4096, 441}},
                                            ReserveCase{"TwiceTheRate", true, 2, {64, 4096, 1000}},
-                                           ReserveCase{"OneOutput", true, 1, {4096, 64}}),
+                                           ReserveCase{"OneOutput", true, 1, {4096, 64}},
+                                           ReserveCase{"FreqRes2", false, 2, {64, 4096, 441}, 2}),
                          [](const ::testing::TestParamInfo<ReserveCase>& info) {
                              return info.param.name;
                          });
