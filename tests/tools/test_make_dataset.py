@@ -17,6 +17,7 @@ TOOL = os.path.join(ROOT, "tools", "train", "make_dataset.py")
 sys.path.insert(0, os.path.join(ROOT, "tools", "train"))
 import dataset_music as music  # noqa: E402
 import dataset_render as render  # noqa: E402
+import dataset_singer as singer  # noqa: E402
 import make_dataset  # noqa: E402
 
 
@@ -105,6 +106,10 @@ class SplitsAndSources(unittest.TestCase):
                 self.assertTrue(test[key] or key == "perc_kits")
         self.assertFalse(set(train["other"]) & set(train["bass"] + train["voice_programs"]))
         self.assertFalse(test["recordings"])
+        # Held-out vocals come only from voices named in the lists above.
+        self.assertEqual([name for name, _ in test["vocal_sources"]], ["espeak", "gm"])
+        for split in (train, test):
+            self.assertEqual(split["vocal_sources"][-1][1], 1.0)
 
     def test_every_drum_kit_loads_and_sounds(self):
         # Some kits use the older layout with one <filename> per instrument.
@@ -130,16 +135,48 @@ class SplitsAndSources(unittest.TestCase):
                 self.assertEqual(render.classify_instrument(name), role)
 
     def test_sung_notes_land_on_their_pitch(self):
-        rng = np.random.default_rng(2)
+        frames = int(3.2 * render.RATE)
+        voices = {
+            "espeak": lambda notes, rng: render.render_espeak_vocal(notes, "en+m1", frames, rng),
+            "singer male": lambda notes, rng: singer.sing(notes, frames, rng, False),
+            "singer female": lambda notes, rng: singer.sing(notes, frames, rng, True),
+            "ensemble": lambda notes, rng: singer.ensemble(notes, frames, rng, True, 3)[:, 0],
+        }
         pitches = [48, 55, 60, 64]
         notes = [music.Note(0.1 + 0.7 * i, 0.6, p, 100) for i, p in enumerate(pitches)]
-        y = render.render_espeak_vocal(notes, "en+m1", int(3.2 * render.RATE), rng)
-        for n in notes:
-            s = int((n.start + 0.15) * render.RATE)
-            period = render.estimate_f0(y[s:s + int(0.25 * render.RATE)], render.RATE, 50, 1000)
-            self.assertIsNotNone(period)
-            sung = 69 + 12 * np.log2(render.RATE / period / 440)
-            self.assertLess(abs(sung - n.pitch), 0.75, f"note {n.pitch} sung at {sung:.2f}")
+        for name, voice in voices.items():
+            with self.subTest(name):
+                y = voice(notes, np.random.default_rng(2))
+                self.assertTrue(np.all(np.isfinite(y)))
+                self.assertAlmostEqual(float(np.max(np.abs(y))), 1.0, places=6)
+                for n in notes:
+                    s = int((n.start + 0.15) * render.RATE)
+                    period = render.estimate_f0(y[s:s + int(0.25 * render.RATE)], render.RATE,
+                                                50, 1000)
+                    self.assertIsNotNone(period)
+                    sung = 69 + 12 * np.log2(render.RATE / period / 440)
+                    self.assertLess(abs(sung - n.pitch), 0.75, f"note {n.pitch} sung at {sung:.2f}")
+
+    def test_singer_is_silent_between_notes_and_repeatable(self):
+        frames = 2 * render.RATE
+        notes = [music.Note(0.2, 0.4, 57, 100), music.Note(1.2, 0.4, 60, 100)]
+        y = singer.sing(notes, frames, np.random.default_rng(3), False)
+        # After a release and before the next onset's consonant.
+        gap = y[int(0.75 * render.RATE):int(1.1 * render.RATE)]
+        self.assertEqual(float(np.max(np.abs(gap))), 0.0)
+        self.assertTrue(np.array_equal(y, singer.sing(notes, frames, np.random.default_rng(3),
+                                                      False)))
+        self.assertEqual(float(np.max(np.abs(singer.sing([], frames, np.random.default_rng(3),
+                                                          True)))), 0.0)
+
+    def test_singer_vowels_are_shaped_by_their_formants(self):
+        # A sung /i/ has its second resonance far above that of /u/.
+        def spectrum_centre(vowel):
+            table = np.tile(np.array(singer.VOWELS[vowel], dtype=float), (1, 1, 1))
+            freqs = np.arange(1000.0, 4000.0, 10.0)
+            gains = np.array([singer._tract_gain(np.array([f]), table)[0] for f in freqs])
+            return float(np.sum(freqs * gains) / np.sum(gains))
+        self.assertGreater(spectrum_centre("i"), spectrum_centre("u") + 500)
 
 
 if __name__ == "__main__":

@@ -29,6 +29,7 @@ import soundfile as sf  # noqa: E402
 import dataset_mix as mixing  # noqa: E402
 import dataset_music as music  # noqa: E402
 import dataset_render as render  # noqa: E402
+import dataset_singer as singer  # noqa: E402
 
 STEMS = ["vocals", "bass", "drums", "other"]
 SPLITS = {"train": 0, "test": 1}
@@ -61,6 +62,8 @@ INSTRUMENTS = {
         "male": ["m1", "m2", "m3", "m4", "Mike", "Andy", "paul", "robert"],
         "female": ["f1", "f2", "f3", "Annie", "belinda"],
         "recordings": True,
+        # Lead vocals: the source is the first whose bound exceeds one draw.
+        "vocal_sources": [("recording", 0.2), ("espeak", 0.5), ("singer", 0.75), ("gm", 1.0)],
     },
     "test": {
         "bass": [34, 37, 39],
@@ -73,6 +76,7 @@ INSTRUMENTS = {
         "male": ["m5", "m6", "m7", "david"],
         "female": ["f4", "f5", "linda"],
         "recordings": False,
+        "vocal_sources": [("espeak", 0.75), ("gm", 1.0)],
     },
 }
 
@@ -85,16 +89,22 @@ def vocal_stem(song, rng, inst, frames, recordings):
     female = rng.random() < 0.5
     low, high = (57, 74) if female else (45, 64)
     notes = music.vocal_melody(song, rng, low, high)
-    source = rng.random()
+    draw = rng.random()
+    source = next(name for name, bound in inst["vocal_sources"] if draw < bound)
     real = recordings.get("vocals") if inst["recordings"] else []
-    if real and source < 0.25:
+    if source == "recording" and not real:
+        source = "espeak"
+    if source == "recording":
         lead = sum(render.transformed_recording(pick(rng, real), frames, song, rng)
                    for _ in range(int(rng.integers(1, 3))))
-    elif source < 0.75:
+    elif source == "espeak":
         voice = pick(rng, inst["languages"]) + "+" + pick(rng, inst["female" if female else "male"])
         mono = render.render_espeak_vocal(notes, voice, frames, rng)
         gl, gr = render.pan_gains(float(rng.uniform(-0.15, 0.15)))
         lead = np.stack([mono * gl, mono * gr], axis=1)
+    elif source == "singer":
+        voices = 1 if rng.random() < 0.6 else int(rng.integers(2, 5))
+        lead = singer.ensemble(notes, frames, rng, female, voices)
     else:
         lead = render.render_midi([{"channel": 0, "program": pick(rng, inst["voice_programs"]),
                                     "notes": notes, "pan": float(rng.uniform(-0.2, 0.2))}],
