@@ -1,7 +1,7 @@
 #!/bin/bash
 # Reproduces the four shipped mask models from nothing and says how long each
 # step took:
-#   1. dataset     tools/train/make_dataset.py (600 train + 40 test songs)
+#   1. dataset     tools/train/make_dataset.py (800 train + 40 test songs)
 #   2. export      stemvolta-export over both splits (the train split in
 #                  parallel shards, concatenated in track order)
 #   3. training    tools/train/train.py, checkpoints during the run
@@ -13,7 +13,7 @@
 #
 #   tools/train/make_models.sh BUILD_DIR
 #
-# With the defaults DATA needs about 30 GB (16 GB of songs, 13 GB of training
+# With the defaults DATA needs about 40 GB (21 GB of songs, 17 GB of training
 # data) and the road takes about an hour on 8 cores.
 #
 # BUILD_DIR holds the built tools (stemvolta-export, nn-predict,
@@ -21,12 +21,13 @@
 # DATA [data] working folder (dataset, export, training run); MODELS
 # [plugin/resources] where the chosen model files go; REPORT
 # [docs/separation-quality.md]; JOBS [nproc]; THREADS [the cores the load
-# average leaves free, 1 to 8] torch threads (OpenMP threads beyond the free
-# cores slow training down many times over on a shared machine); HIDDEN [384]
+# average leaves free when the road starts, 1 to 8] torch threads (OpenMP
+# threads beyond the free cores slow training down many times over on a
+# shared machine); HIDDEN [384]
 # hidden layer widths; COMPRESSION [log-trained]; JOINT [1] train the four
 # together; AVERAGE [0.999] weight averaging; EPOCHS [3]; BATCH [1024];
 # LR [0.0015]; CHECKPOINTS [2] per epoch; SELECT [average]; SELECT_SONGS [20];
-# TRAIN_SONGS [600]; TEST_SONGS [40].
+# TRAIN_SONGS [800]; TEST_SONGS [40].
 # KEEP_DATASET=1 keeps the songs already synthesised and makes only the
 # missing ones. FROM=export|training|selection|evaluation starts at that step,
 # on what the earlier steps left in DATA.
@@ -56,9 +57,15 @@ LR=${LR:-0.0015}
 CHECKPOINTS=${CHECKPOINTS:-2}
 SELECT=${SELECT:-average}
 SELECT_SONGS=${SELECT_SONGS:-20}
-TRAIN_SONGS=${TRAIN_SONGS:-600}
+TRAIN_SONGS=${TRAIN_SONGS:-800}
 FROM=${FROM:-dataset}
 TEST_SONGS=${TEST_SONGS:-40}
+
+# The cores other work leaves free, taken before our own steps load the
+# machine: read after the parallel export, the load average would still count
+# it and starve the training of threads.
+FREE_CORES=$(awk -v n="$(nproc)" '{ t = int(n - $1 + 0.5); print (t < 1 ? 1 : (t > 8 ? 8 : t)) }' \
+    /proc/loadavg)
 
 EXPORT=$BUILD/tools/train/stemvolta-export
 PREDICT=$BUILD/tools/nn/nn-predict
@@ -138,8 +145,7 @@ export_all() {
 
 train() {
     if [ "$THREADS" = auto ]; then
-        THREADS=$(awk -v n="$(nproc)" '{ t = int(n - $1 + 0.5); print (t < 1 ? 1 : (t > 8 ? 8 : t)) }' \
-            /proc/loadavg)
+        THREADS=$FREE_CORES
         echo "torch threads: $THREADS"
     fi
     local joint=()
