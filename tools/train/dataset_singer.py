@@ -3,10 +3,12 @@ melody's pitch (vibrato, drift, glides between notes), shaped by the
 resonances of a vocal tract singing vowels, with breath and consonant noise.
 Sung alone or as a small ensemble of such voices. Mono, at RATE."""
 
+import dataclasses
+
 import numpy as np
 from scipy.signal import butter, sosfilt
 
-RATE = 44100
+from dataset_render import RATE
 
 # Formant frequencies and bandwidths (Hz) of an adult male tract, after the
 # classic vowel measurements; other tracts scale the frequencies.
@@ -77,20 +79,18 @@ def _formant_track(notes, frames, tract, rng):
     """Formants per block: each note sings a vowel, reached from the previous
     one within its first tens of milliseconds. -> (blocks, formants, 2)."""
     blocks = frames // _BLOCK + 1
-    table = np.zeros((blocks, 5, 2))
     jitter = rng.uniform(0.93, 1.07, 5)  # this singer's own tract
     current = np.array(VOWELS[_NAMES[int(rng.integers(len(_NAMES)))]], dtype=float)
-    k0 = 0
+    table = np.repeat(current[None], blocks, axis=0)
+    # Each blend runs to the end; the next note's takes over from its onset.
     for note in notes:
         target = np.array(VOWELS[_NAMES[int(rng.integers(len(_NAMES)))]], dtype=float)
         target[:, 0] *= tract * jitter
         k1 = min(blocks, int(note.start * RATE) // _BLOCK)
-        table[k0:k1] = current
         reach = max(1, int(float(rng.uniform(0.03, 0.1)) * RATE / _BLOCK))
         w = np.clip(np.arange(blocks - k1) / reach, 0, 1)[:, None, None]
         table[k1:] = current * (1 - w) + target * w
-        current, k0 = target, k1 + reach
-    table[min(k0, blocks):] = current
+        current = target
     return table
 
 
@@ -138,7 +138,7 @@ def ensemble(notes, frames, rng, female, voices):
     out = np.zeros((frames, 2))
     for _ in range(voices):
         shift = float(rng.uniform(-0.02, 0.02))
-        moved = [type(n)(max(0.0, n.start + shift), n.dur, n.pitch, n.vel) for n in notes]
+        moved = [dataclasses.replace(n, start=max(0.0, n.start + shift)) for n in notes]
         mono = sing(moved, frames, rng, female)
         pan = float(rng.uniform(-0.6, 0.6)) if voices > 1 else float(rng.uniform(-0.15, 0.15))
         out[:, 0] += mono * np.sqrt(0.5 * (1 - pan))
