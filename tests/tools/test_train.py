@@ -179,36 +179,6 @@ class TrainTest(unittest.TestCase):
                     lr = opt.param_groups[0]["lr"]
                     self.assertTrue(0 < lr <= 1e-3 * (1 + 1e-9), lr)
 
-    def test_window_levels_and_the_factors_the_weights_are_divided_by(self):
-        rng = np.random.default_rng(5)
-        n, window = 40, 6
-        mix = rng.uniform(0, 2, size=(n, train.INPUTS)).astype(np.float32)
-        stem = rng.integers(0, train.STEMS, size=(n, train.BINS))
-        stem[:, :3] = 0  # stem 3 absent at record 0 except by the draw
-        stem[0] = 0      # record 0: every bin is stem 0's
-        masks = [(stem == k).astype(np.float32) for k in range(train.STEMS)]
-        levels = train.window_levels(mix, masks, 2.0, window=window, chunk=7)
-        e = mix[:, train.INPUTS - train.BINS:].astype(np.float64) ** 2
-        for i in (0, 1, 17, n - 1):
-            rows = slice(max(0, i - window // 2), min(n, i + window - window // 2))
-            want = [np.mean(np.sum(e[rows] * (stem[rows] == k), axis=1))
-                    for k in range(train.STEMS)] + [np.mean(e[rows].sum(axis=1))]
-            np.testing.assert_allclose(levels[i], want, rtol=1e-9)
-        self.assertIsNone(train.level_factors(levels, "none"))
-        for mode in ("mix", "stem"):
-            with self.subTest(mode):
-                f = train.level_factors(levels, mode)
-                self.assertEqual(f.shape, (n, train.STEMS))
-                self.assertAlmostEqual(float(np.median(f)), 1.0, places=5)
-                ratio = f / np.repeat(levels[:, train.STEMS:], train.STEMS, axis=1)
-                if mode == "mix":
-                    np.testing.assert_allclose(ratio, ratio[0, 0], rtol=1e-5)
-                else:  # the stem's own level, at least the floor's share of the mix's
-                    share = np.maximum(levels[:, :train.STEMS] / levels[:, train.STEMS:],
-                                       train.STEM_LEVEL_FLOOR)
-                    np.testing.assert_allclose(ratio / share, ratio[0, 0] / share[0, 0],
-                                               rtol=1e-5)
-
     def test_refuses_files_that_do_not_fit(self):
         good = os.path.join(self.dir, "good")
         write_dat_set(good, 50)

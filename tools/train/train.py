@@ -190,64 +190,19 @@ def build_model(level, hidden, compression):
     return nn.Sequential(*layers)
 
 
-def batches(mix, masks, batch, rng, rows=None, chunk=4096, window=16):
+def batches(mix, masks, batch, rng, chunk=4096, window=16):
     """One pass over the records in random order, read in chunks so that the
-    memory maps are read mostly front to back: (x, [mask_k], rows[sel]) with
-    float32 arrays; the last is None without `rows` (one row per record)."""
+    memory maps are read mostly front to back: (x, [mask_k]) float32 arrays."""
     n = len(mix)
     starts = rng.permutation(np.arange(0, n, chunk))
     for w in range(0, len(starts), window):
         idx = np.concatenate([np.arange(s, min(s + chunk, n)) for s in np.sort(starts[w:w + window])])
         x = np.asarray(mix[idx])
         ys = [np.asarray(m[idx]) for m in masks]
-        r = None if rows is None else rows[idx]
         order = rng.permutation(len(idx))
         for b in range(0, len(order), batch):
             sel = order[b:b + batch]
-            yield x[sel], [y[sel] for y in ys], (None if r is None else r[sel])
-
-
-# Records per second of audio (44100 Hz, hop 512): the score's window.
-WINDOW_RECORDS = 86
-# A stem's level in a window counts as at least this share of the mix's, so
-# that windows where the stem is (nearly) absent do not take over the loss.
-STEM_LEVEL_FLOOR = 0.1
-
-
-def window_levels(mix, masks, power, window=WINDOW_RECORDS, chunk=65536):
-    """Per record, the mean over the `window` records around it (in file
-    order, which is time order within a track) of sum_b x_b^power over the
-    newest frame's bins x: for each stem over the bins its ideal mask gives
-    it, then for the whole mix. (n, STEMS + 1) float64; the last column is
-    the mix."""
-    n = len(mix)
-    level = np.zeros((n, STEMS + 1))
-    for c in range(0, n, chunk):
-        e = np.asarray(mix[c:c + chunk, INPUTS - BINS:], dtype=np.float64).clip(min=0) ** power
-        for k in range(STEMS):
-            level[c:c + chunk, k] = np.einsum("ij,ij->i", e, masks[k][c:c + chunk])
-        level[c:c + chunk, STEMS] = e.sum(axis=1)
-    total = np.concatenate([np.zeros((1, STEMS + 1)), np.cumsum(level, axis=0)])
-    lo = np.clip(np.arange(n) - window // 2, 0, n)
-    hi = np.clip(np.arange(n) + (window - window // 2), 0, n)
-    return (total[hi] - total[lo]) / (hi - lo)[:, None]
-
-
-def level_factors(levels, mode):
-    """Per record and stem, the factor its bin weights are divided by: 1
-    ("none"), the mix's window level ("mix": every second of every song
-    weighs the same, as the score's windows do), or the stem's own window
-    level, floored at STEM_LEVEL_FLOOR of the mix's ("stem": errors count
-    against the stem's energy, as in its SDR). (n, STEMS) float32, or None."""
-    if mode == "none":
-        return None
-    mixed = np.maximum(levels[:, STEMS:], 1e-20)
-    if mode == "mix":
-        factor = np.repeat(mixed, STEMS, axis=1)
-    else:
-        factor = np.maximum(levels[:, :STEMS], STEM_LEVEL_FLOOR * mixed)
-    # Scaled to a median of one so that the loss keeps its usual size.
-    return (factor / np.median(factor)).astype(np.float32)
+            yield x[sel], [y[sel] for y in ys]
 
 
 def weighted_bce(pred, target, weight):
@@ -297,7 +252,7 @@ def evaluate(models, mix, masks, power, joint=False, limit=50000, batch=4096):
 def one_cycle(opt, lr, total_steps):
     """The learning rate rises over the first 5 % of the steps (at least two)
     and falls to the end. OneCycleLR divides by the length of its rising
-    phase less one step, which must not be zero (at exactly 20 steps it was):
+    phase less one step, which must not be zero (5 % of 20 steps is one):
     runs of fewer than 8 steps keep lr throughout."""
     if total_steps < 8:
         return torch.optim.lr_scheduler.LambdaLR(opt, lambda step: 1.0)
@@ -380,10 +335,6 @@ def parse_args(argv):
     ap.add_argument("--lr", type=float, default=1e-3)
     ap.add_argument("--weight-power", type=float, default=1.0,
                     help="loss weight per bin = newest mix magnitude ^ power (0: unweighted)")
-    ap.add_argument("--window-weights", choices=["none", "mix", "stem"], default="none",
-                    help="divide the bin weights by a one-second level around each record: "
-                         "the mix's (every second weighs the same) or each stem's own "
-                         "(errors against the stem's energy, as in its SDR)")
     ap.add_argument("--average", type=float, default=0.0,
                     help="export a moving average of the weights with this decay per step "
                          "(0: the weights themselves)")
@@ -427,10 +378,6 @@ def main(argv=None):
 
     started = time.time()
     level = input_scale(mix, rng)
-    factors = None
-    if args.window_weights != "none":
-        factors = level_factors(window_levels(mix, masks, args.weight_power),
-                                args.window_weights)
     models = [(k, build_model(level, args.hidden, args.compression)) for k in args.stems]
     averages = [Average(m, args.average) for _, m in models]
     opts = [torch.optim.Adam(m.parameters(), lr=args.lr) for _, m in models]
@@ -442,13 +389,11 @@ def main(argv=None):
     running = np.zeros(len(models))
     kept = [(k, a.model) for (k, _), a in zip(models, averages)]
     while step < total_steps:
-        for xb, ys, fb in batches(mix, masks, args.batch, rng, factors):
+        for xb, ys in batches(mix, masks, args.batch, rng):
             x = torch.from_numpy(xb)
             w = bin_weights(x, args.weight_power)
-            f = None if fb is None else torch.from_numpy(fb)
             preds = predictions(models, x, args.joint)
-            losses = [weighted_bce(p, torch.from_numpy(ys[k]),
-                                   w if f is None else w / f[:, k:k + 1])
+            losses = [weighted_bce(p, torch.from_numpy(ys[k]), w)
                       for p, (k, _) in zip(preds, models)]
             for opt in opts:
                 opt.zero_grad(set_to_none=True)
@@ -476,8 +421,7 @@ def main(argv=None):
     summary = {
         "records": len(mix), "stems": args.stems, "hidden": args.hidden,
         "compression": args.compression, "epochs": args.epochs, "batch": args.batch,
-        "lr": args.lr, "weight_power": args.weight_power,
-        "window_weights": args.window_weights, "joint": args.joint,
+        "lr": args.lr, "weight_power": args.weight_power, "joint": args.joint,
         "average": args.average, "seed": args.seed,
         "threads": args.threads, "steps": step, "seconds": time.time() - started,
         "train_loss": running.tolist(), "checkpoints": history, "models": paths,
