@@ -180,19 +180,42 @@ COMPRESSIONS = {"softsign": lambda: [nn.Softsign()], "tanh": lambda: [nn.Tanh()]
                 "none": lambda: []}
 
 
-def build_model(level, hidden, compression):
+def build_model(level, hidden, compression, dropout=0.0, input_dropout=0.0):
+    """Dropout (training only; the exporter leaves it out) on the compressed
+    inputs and after each hidden layer."""
     layers = [level_scale(level)] + COMPRESSIONS[compression]()
+    if input_dropout > 0:
+        layers.append(nn.Dropout(input_dropout))
     width = INPUTS
     for h in hidden:
         layers += [nn.Linear(width, h), nn.ReLU()]
+        if dropout > 0:
+            layers.append(nn.Dropout(dropout))
         width = h
     layers += [nn.Linear(width, BINS), nn.Sigmoid()]
     return nn.Sequential(*layers)
 
 
-def batches(mix, masks, batch, rng, chunk=4096, window=16):
+def shift_bins(x, ys, shift, rng):
+    """Moves each record's four frames and its masks by the same random whole
+    number of mel bins, -shift .. shift (a small change of pitch and timbre),
+    repeating the edge bin into the bins left empty. x: (n, 1024), ys: four
+    (n, 256) -> new arrays of the same shapes."""
+    if shift <= 0:
+        return x, ys
+    by = rng.integers(-shift, shift + 1, size=len(x))
+    # For a move by d, bin b reads bin b - d of the original, clamped.
+    src = np.clip(np.arange(BINS)[None, :] - by[:, None], 0, BINS - 1)
+    rows = np.arange(len(x))[:, None]
+    frames = x.reshape(len(x), FRAMES, BINS)
+    moved = np.take_along_axis(frames, np.repeat(src[:, None, :], FRAMES, axis=1), axis=2)
+    return moved.reshape(len(x), INPUTS), [y[rows, src] for y in ys]
+
+
+def batches(mix, masks, batch, rng, chunk=4096, window=16, shift=0):
     """One pass over the records in random order, read in chunks so that the
-    memory maps are read mostly front to back: (x, [mask_k]) float32 arrays."""
+    memory maps are read mostly front to back: (x, [mask_k]) float32 arrays,
+    moved along the mel axis by shift_bins when shift > 0."""
     n = len(mix)
     starts = rng.permutation(np.arange(0, n, chunk))
     for w in range(0, len(starts), window):
@@ -202,7 +225,7 @@ def batches(mix, masks, batch, rng, chunk=4096, window=16):
         order = rng.permutation(len(idx))
         for b in range(0, len(order), batch):
             sel = order[b:b + batch]
-            yield x[sel], [y[sel] for y in ys]
+            yield shift_bins(x[sel], [y[sel] for y in ys], shift, rng)
 
 
 def weighted_bce(pred, target, weight):
@@ -230,9 +253,31 @@ def bin_weights(x, power):
     return x[:, INPUTS - BINS:].clamp_min(0) ** power
 
 
+class Evaluating:
+    """Networks in evaluation mode (no dropout) for a with-block; each gets
+    back the mode it had."""
+
+    def __init__(self, models):
+        self.models = [m for _, m in models]
+
+    def __enter__(self):
+        self.modes = [m.training for m in self.models]
+        for m in self.models:
+            m.eval()
+
+    def __exit__(self, *exc):
+        for m, mode in zip(self.models, self.modes):
+            m.train(mode)
+
+
 def evaluate(models, mix, masks, power, joint=False, limit=50000, batch=4096):
     """Weighted BCE per stem over (at most) the first `limit` records, of the
     normalised masks when joint."""
+    with Evaluating(models):
+        return _evaluate(models, mix, masks, power, joint, limit, batch)
+
+
+def _evaluate(models, mix, masks, power, joint, limit, batch):
     n = min(limit, len(mix))
     totals = [0.0] * len(models)
     weight_sum = 0.0
@@ -288,12 +333,11 @@ class Average:
 def export_all(models, folder):
     os.makedirs(folder, exist_ok=True)
     paths = []
-    for k, m in models:
-        m.eval()
-        path = os.path.join(folder, f"dnn-model-source{k}.model")
-        export_model.export(m, path)
-        paths.append(path)
-        m.train()
+    with Evaluating(models):
+        for k, m in models:
+            path = os.path.join(folder, f"dnn-model-source{k}.model")
+            export_model.export(m, path)
+            paths.append(path)
     return paths
 
 
@@ -307,16 +351,14 @@ def check_with_engine(predict, models, paths, mix, count=100, tol=1e-5):
         out = os.path.join(tmp, "out.f32")
         x.tofile(inp)
         for (k, m), path in zip(models, paths):
-            m.eval()
             cmd = [predict, "--dims", str(INPUTS), "--threads", "1", path, inp, out]
             done = subprocess.run(cmd, capture_output=True, text=True)
             if done.returncode != 0:
                 raise RuntimeError(f"{' '.join(cmd)} failed ({done.returncode}): {done.stderr}")
             ours = np.fromfile(out, dtype="<f4").reshape(len(x), -1)[:, :BINS]
-            with torch.no_grad():
+            with torch.no_grad(), Evaluating([(k, m)]):
                 ref = m(torch.from_numpy(x)).numpy()
             worst = max(worst, float(np.max(np.abs(ours.astype(np.float64) - ref))))
-            m.train()
     if worst > tol:
         raise RuntimeError(f"engine and PyTorch differ by {worst:.3g} (allowed {tol:g})")
     return worst
@@ -341,6 +383,12 @@ def parse_args(argv):
     ap.add_argument("--joint", action="store_true",
                     help="train the four networks together, the loss on their masks divided "
                          "by the sum of the four (what the soft mode applies); needs all four")
+    ap.add_argument("--dropout", type=float, default=0.0,
+                    help="dropout after each hidden layer while training")
+    ap.add_argument("--input-dropout", type=float, default=0.0,
+                    help="dropout of the compressed inputs while training")
+    ap.add_argument("--shift", type=int, default=0,
+                    help="move each training record by up to this many mel bins")
     ap.add_argument("--checkpoints", type=int, default=0,
                     help="model files saved this many times per epoch under OUT/checkpoints")
     ap.add_argument("--threads", type=int, default=4, help="torch threads")
@@ -359,6 +407,10 @@ def parse_args(argv):
     if any(h <= 0 for h in args.hidden) or args.epochs <= 0 or args.batch <= 0 \
             or args.threads <= 0 or args.checkpoints < 0:
         ap.error("sizes, epochs, batch, threads must be positive, checkpoints >= 0")
+    if not (0 <= args.dropout < 1 and 0 <= args.input_dropout < 1):
+        ap.error("--dropout and --input-dropout take a rate from 0 up to (not including) 1")
+    if not 0 <= args.shift < BINS:
+        ap.error("--shift takes 0 to 255 bins")
     if not 0 <= args.average < 1:
         ap.error("--average takes a decay from 0 up to (not including) 1")
     return args
@@ -378,7 +430,8 @@ def main(argv=None):
 
     started = time.time()
     level = input_scale(mix, rng)
-    models = [(k, build_model(level, args.hidden, args.compression)) for k in args.stems]
+    models = [(k, build_model(level, args.hidden, args.compression, args.dropout,
+                              args.input_dropout)) for k in args.stems]
     averages = [Average(m, args.average) for _, m in models]
     opts = [torch.optim.Adam(m.parameters(), lr=args.lr) for _, m in models]
     total_steps = max(1, int(round(args.epochs * len(mix) / args.batch)))
@@ -389,7 +442,7 @@ def main(argv=None):
     running = np.zeros(len(models))
     kept = [(k, a.model) for (k, _), a in zip(models, averages)]
     while step < total_steps:
-        for xb, ys in batches(mix, masks, args.batch, rng):
+        for xb, ys in batches(mix, masks, args.batch, rng, shift=args.shift):
             x = torch.from_numpy(xb)
             w = bin_weights(x, args.weight_power)
             preds = predictions(models, x, args.joint)
@@ -422,7 +475,8 @@ def main(argv=None):
         "records": len(mix), "stems": args.stems, "hidden": args.hidden,
         "compression": args.compression, "epochs": args.epochs, "batch": args.batch,
         "lr": args.lr, "weight_power": args.weight_power, "joint": args.joint,
-        "average": args.average, "seed": args.seed,
+        "average": args.average, "dropout": args.dropout,
+        "input_dropout": args.input_dropout, "shift": args.shift, "seed": args.seed,
         "threads": args.threads, "steps": step, "seconds": time.time() - started,
         "train_loss": running.tolist(), "checkpoints": history, "models": paths,
     }
