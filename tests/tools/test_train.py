@@ -233,15 +233,24 @@ class TrainTest(unittest.TestCase):
                 self.assertEqual(code, 2)
                 self.assertFalse(os.path.exists(os.path.join(self.dir, "o", "dnn-model-source0.model")))
         for bad in (["--stems", "4"], ["--hidden", "0"], ["--epochs", "0"], ["--stems", "x"],
-                    ["--joint", "--stems", "0,1"], ["--average", "1"]):
+                    ["--joint", "--stems", "0,1"], ["--average", "1"], ["--dropout", "1"],
+                    ["--input-dropout", "-0.1"], ["--shift", "256"]):
             with self.subTest(bad):
                 code = self.train_in_process(good, "--out", os.path.join(self.dir, "o"), *bad)
                 self.assertNotEqual(code, 0)
 
 
+def take_predict_argument(argv):
+    """The path after --predict (None without it), taken out of argv so that
+    unittest does not see it."""
+    if "--predict" not in argv:
+        return None
+    i = argv.index("--predict")
+    path = argv[i + 1]
+    del argv[i:i + 2]
+    return path
+
+
 if __name__ == "__main__":
-    if "--predict" in sys.argv:
-        i = sys.argv.index("--predict")
-        PREDICT = sys.argv[i + 1]
-        del sys.argv[i:i + 2]
+    PREDICT = take_predict_argument(sys.argv)
     unittest.main(verbosity=2)

@@ -62,6 +62,7 @@ FRAMES = 4
 INPUTS = BINS * FRAMES
 STEMS = 4
 STEM_NAMES = ["vocals", "bass", "drums", "other"]
+SCALE_SEED = 1  # the records input_scale samples
 
 
 class DatError(Exception):
@@ -146,11 +147,20 @@ LOOKUP_ROWS = 65536
 LOG_SCALE = 0.25
 
 
-class LevelLookup(nn.Embedding):
+class TruncatingLookup(nn.Embedding):
+    """Rows of a table named by float inputs truncated to whole numbers, as
+    the engine's embedding layer reads them. (n, inputs) -> (n, inputs, columns)."""
+
+    def forward(self, x):
+        rows = torch.trunc(x).clamp(0, self.num_embeddings - 1).long()
+        return nn.functional.embedding(rows, self.weight)
+
+
+class LevelLookup(TruncatingLookup):
     """A per-level function read from a table: the input (a softsign of the
-    scaled magnitude, times LOOKUP_ROWS - 1) truncated to a row index, as the
-    engine's embedding layer does. Rows start as the logarithm of the scaled
-    magnitude each row stands for, times LOG_SCALE. (n, inputs) -> (n, inputs, 1)."""
+    scaled magnitude, times LOOKUP_ROWS - 1) names a row. Rows start as the
+    logarithm of the scaled magnitude each row stands for, times LOG_SCALE.
+    (n, inputs) -> (n, inputs, 1)."""
 
     def __init__(self, trainable=False):
         super().__init__(LOOKUP_ROWS, 1)
@@ -160,10 +170,6 @@ class LevelLookup(nn.Embedding):
             self.weight.copy_(torch.as_tensor(LOG_SCALE * np.log(s / (1.0 - s)),
                                               dtype=torch.float32)[:, None])
         self.weight.requires_grad_(trainable)
-
-    def forward(self, x):
-        rows = torch.trunc(x).clamp(0, LOOKUP_ROWS - 1).long()
-        return nn.functional.embedding(rows, self.weight)
 
 
 def log_compression(trainable=False):
@@ -429,7 +435,9 @@ def main(argv=None):
         return 2
 
     started = time.time()
-    level = input_scale(mix, rng)
+    # One level for every --seed: networks of different seeds then take the
+    # same scaled inputs, and fuse_models.py can join them into one.
+    level = input_scale(mix, np.random.default_rng(SCALE_SEED))
     models = [(k, build_model(level, args.hidden, args.compression, args.dropout,
                               args.input_dropout)) for k in args.stems]
     averages = [Average(m, args.average) for _, m in models]
