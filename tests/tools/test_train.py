@@ -142,36 +142,6 @@ class TrainTest(unittest.TestCase):
         count, first, _ = read_layer_ids(os.path.join(out, "dnn-model-source0.model"))
         self.assertEqual((count, first), (7, 12))
 
-    def test_dropout_and_moved_bins_train_networks_the_engine_runs_alike(self):
-        """Dropout acts only while training: the exported files have the
-        layers of a network without it and agree with PyTorch in evaluation
-        mode; moved bins still learn the small set."""
-        _, out, summary = self.learn_small_set("--dropout", "0.2", "--input-dropout", "0.1",
-                                               "--shift", "2", "--joint", "--average", "0.99")
-        self.assertEqual((summary["dropout"], summary["input_dropout"], summary["shift"]),
-                         (0.2, 0.1, 2))
-        count, first, _ = read_layer_ids(os.path.join(out, "dnn-model-source0.model"))
-        self.assertEqual((count, first), (4, 12))
-
-    def test_moving_bins_keeps_frames_and_masks_together(self):
-        x = np.arange(2 * train.INPUTS, dtype=np.float32).reshape(2, train.INPUTS)
-        ys = [x[:, train.INPUTS - train.BINS:] + k for k in range(4)]
-        cases = {-2: 2, 0: 0, 1: -1, 3: -3}  # shift -> offset of the bin read
-        for by, offset in cases.items():
-            with self.subTest(by=by):
-                class Fixed:
-                    def integers(self, low, high, size):
-                        return np.full(size, by)
-                mx, mys = train.shift_bins(x, ys, 3, Fixed())
-                src = np.clip(np.arange(train.BINS) + offset, 0, train.BINS - 1)
-                frames = x.reshape(2, train.FRAMES, train.BINS)
-                np.testing.assert_array_equal(
-                    mx.reshape(2, train.FRAMES, train.BINS), frames[:, :, src])
-                for k in range(4):
-                    np.testing.assert_array_equal(mys[k], ys[k][:, src])
-        same_x, same_ys = train.shift_bins(x, ys, 0, np.random.default_rng(1))
-        self.assertIs(same_x, x)
-
     def test_log_compression_covers_every_magnitude(self):
         """Silence, magnitudes far below and far above the scale, and values
         where softsign rounds to 1 all land on a row of the table, and the
@@ -233,24 +203,15 @@ class TrainTest(unittest.TestCase):
                 self.assertEqual(code, 2)
                 self.assertFalse(os.path.exists(os.path.join(self.dir, "o", "dnn-model-source0.model")))
         for bad in (["--stems", "4"], ["--hidden", "0"], ["--epochs", "0"], ["--stems", "x"],
-                    ["--joint", "--stems", "0,1"], ["--average", "1"], ["--dropout", "1"],
-                    ["--input-dropout", "-0.1"], ["--shift", "256"]):
+                    ["--joint", "--stems", "0,1"], ["--average", "1"]):
             with self.subTest(bad):
                 code = self.train_in_process(good, "--out", os.path.join(self.dir, "o"), *bad)
                 self.assertNotEqual(code, 0)
 
 
-def take_predict_argument(argv):
-    """The path after --predict (None without it), taken out of argv so that
-    unittest does not see it."""
-    if "--predict" not in argv:
-        return None
-    i = argv.index("--predict")
-    path = argv[i + 1]
-    del argv[i:i + 2]
-    return path
-
-
 if __name__ == "__main__":
-    PREDICT = take_predict_argument(sys.argv)
+    if "--predict" in sys.argv:
+        i = sys.argv.index("--predict")
+        PREDICT = sys.argv[i + 1]
+        del sys.argv[i:i + 2]
     unittest.main(verbosity=2)

@@ -11,12 +11,7 @@ endif()
 add_test(NAME tools_train
          COMMAND ${STEMVOLTA_PYTHON} ${PROJECT_SOURCE_DIR}/tests/tools/test_train.py ${train_check}
          WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
-add_test(NAME tools_fuse_models
-         COMMAND ${STEMVOLTA_PYTHON} ${PROJECT_SOURCE_DIR}/tests/tools/test_fuse_models.py
-                 ${train_check}
-         WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
-set_tests_properties(tools_make_dataset tools_train tools_fuse_models PROPERTIES
-                     LABELS no-sanitize TIMEOUT 300)
+set_tests_properties(tools_make_dataset tools_train PROPERTIES LABELS no-sanitize TIMEOUT 300)
 
 # The offline renderer (tools/render): C++ tests of the render road and its
 # command line.

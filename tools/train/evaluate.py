@@ -236,10 +236,7 @@ def training_lines(models):
             summary = json.load(f)
         except ValueError:
             return ["`%s` could not be read." % relative(path)]
-    lines = ["Training settings recorded by `tools/train/train.py` (`%s`)%s:" % (
-        relative(path), "" if "members" not in summary else
-        "; the models join %s members with `tools/train/fuse_models.py`, and a list holds "
-        "each member's value where they differ" % summary["members"]), ""]
+    lines = ["Training settings recorded by `tools/train/train.py` (`%s`):" % relative(path), ""]
     for key in sorted(summary):
         value = summary[key]
         if isinstance(value, (dict, list)):
@@ -300,7 +297,7 @@ def write_report(path, table, per_song, tracks, args, seconds):
                "split alone also mixes in transformed CC BY recordings. The dataset and the "
                "training are described by their scripts:")
     out.append("")
-    for script in ("make_dataset.py", "train.py", "fuse_models.py"):
+    for script in ("make_dataset.py", "train.py"):
         doc = script_doc(os.path.join(HERE, script))
         if doc:
             out.append("`tools/train/%s`:" % script)

@@ -4,13 +4,10 @@
 #   1. dataset     tools/train/make_dataset.py (800 train + 40 test songs)
 #   2. export      stemvolta-export over both splits (the train split in
 #                  parallel shards, concatenated in track order)
-#   3. training    tools/train/train.py once per ensemble member (seeds 1 to
-#                  MEMBERS, in parallel), checkpoints during each run
-#   4. selection   per member, the checkpoint with the best average SDR on the
-#                  first SELECT_SONGS held-out songs (networks trained together
-#                  stay together; SELECT=stem takes each stem's best instead),
-#                  then tools/train/fuse_models.py joins the members' choices
-#                  into one network per stem
+#   3. training    tools/train/train.py, checkpoints during the run
+#   4. selection   the checkpoint with the best average SDR on the first
+#                  SELECT_SONGS held-out songs (networks trained together stay
+#                  together); SELECT=stem takes each stem's best instead
 #   5. evaluation  tools/train/evaluate.py on every held-out song, written to
 #                  docs/separation-quality.md
 #
@@ -26,10 +23,8 @@
 # [docs/separation-quality.md]; JOBS [nproc]; THREADS [the cores the load
 # average leaves free when the road starts, 1 to 8] torch threads (OpenMP
 # threads beyond the free cores slow training down many times over on a
-# shared machine), shared among the members; MEMBERS [1] networks per stem
-# joined into one (the work of each model grows with the count); HIDDEN [384]
-# hidden layer widths; COMPRESSION [log-trained] (members of "log" share
-# their lookup table and fuse into half the size and work); JOINT [1] train the four
+# shared machine); HIDDEN [384]
+# hidden layer widths; COMPRESSION [log-trained]; JOINT [1] train the four
 # together; AVERAGE [0.999] weight averaging; EPOCHS [3]; BATCH [1024];
 # LR [0.0015]; CHECKPOINTS [2] per epoch; SELECT [average]; SELECT_SONGS [20];
 # TRAIN_SONGS [800]; TEST_SONGS [40].
@@ -63,7 +58,6 @@ CHECKPOINTS=${CHECKPOINTS:-2}
 SELECT=${SELECT:-average}
 SELECT_SONGS=${SELECT_SONGS:-20}
 TRAIN_SONGS=${TRAIN_SONGS:-800}
-MEMBERS=${MEMBERS:-1}
 FROM=${FROM:-dataset}
 TEST_SONGS=${TEST_SONGS:-40}
 
@@ -152,46 +146,31 @@ export_all() {
 train() {
     if [ "$THREADS" = auto ]; then
         THREADS=$FREE_CORES
+        echo "torch threads: $THREADS"
     fi
-    local each=$(( THREADS / MEMBERS > 0 ? THREADS / MEMBERS : 1 )) joint=() m pids=()
-    echo "torch threads: $each for each of $MEMBERS members"
+    local joint=()
     [ "$JOINT" = 1 ] && joint=(--joint)
-    rm -rf "$DATA"/run "$DATA"/run-*
-    for ((m = 1; m <= MEMBERS; m++)); do
-        "$PY" tools/train/train.py "$DATA/export/train" --val "$DATA/export/test" \
-            --out "$DATA/run-$m" --seed "$m" --hidden "$HIDDEN" --epochs "$EPOCHS" \
-            --batch "$BATCH" --lr "$LR" --compression "$COMPRESSION" --average "$AVERAGE" \
-            "${joint[@]}" --checkpoints "$CHECKPOINTS" --threads "$each" \
-            --predict "$PREDICT" > "$DATA/train-$m.log" 2>&1 &
-        pids+=($!)
-    done
-    for ((m = 1; m <= MEMBERS; m++)); do
-        if ! wait "${pids[m - 1]}"; then
-            echo "make_models: training member $m failed; see $DATA/train-$m.log" >&2
-            exit 1
-        fi
-        tail -n 1 "$DATA/train-$m.log"
-    done
+    rm -rf "$DATA/run"
+    "$PY" tools/train/train.py "$DATA/export/train" --val "$DATA/export/test" \
+        --out "$DATA/run" --hidden "$HIDDEN" --epochs "$EPOCHS" --batch "$BATCH" --lr "$LR" \
+        --compression "$COMPRESSION" --average "$AVERAGE" "${joint[@]}" \
+        --checkpoints "$CHECKPOINTS" --threads "$THREADS" --predict "$PREDICT"
 }
 
-# Every checkpoint and the final networks of each member scored without the
-# oracle; the best folder's files (per stem with SELECT=stem) go to the
-# member's chosen/ folder, and the members' choices, fused, to MODELS.
+# Every checkpoint and the final networks scored without the oracle; the
+# best folder's files (per stem with SELECT=stem) go to MODELS.
 select_models() {
-    local m run dir chosen=()
-    for ((m = 1; m <= MEMBERS; m++)); do
-        run="$DATA/run-$m"
-        mkdir -p "$run/scores"
-        for dir in "$run"/checkpoints/step-* "$run"; do
-            [ -f "$dir/dnn-model-source0.model" ] || continue
-            "$PY" tools/train/evaluate.py --models "$dir" --songs "$SELECT_SONGS" \
-                --jobs "$JOBS" --dataset "$DATA/dataset/test" --render "$RENDER" \
-                --no-oracle --out "$run/scores/$(basename "$dir").md" \
-                --json "$run/scores/$(basename "$dir").json"
-        done
-        "$PY" - "$run" "$SELECT" <<'EOF'
+    local scores="$DATA/run/scores" dir
+    mkdir -p "$scores"
+    for dir in "$DATA"/run/checkpoints/step-* "$DATA/run"; do
+        [ -f "$dir/dnn-model-source0.model" ] || continue
+        "$PY" tools/train/evaluate.py --models "$dir" --songs "$SELECT_SONGS" --jobs "$JOBS" \
+            --dataset "$DATA/dataset/test" --render "$RENDER" --no-oracle \
+            --out "$scores/$(basename "$dir").md" --json "$scores/$(basename "$dir").json"
+    done
+    "$PY" - "$DATA/run" "$MODELS" "$SELECT" <<'EOF'
 import glob, json, os, shutil, sys
-run, select = sys.argv[1], sys.argv[2]
+run, models, select = sys.argv[1], sys.argv[2], sys.argv[3]
 stems = ["vocals", "bass", "drums", "other"]
 best = [None] * 4
 for path in sorted(glob.glob(os.path.join(run, "scores", "*.json"))):
@@ -203,39 +182,19 @@ for path in sorted(glob.glob(os.path.join(run, "scores", "*.json"))):
         score = row[stem] if select == "stem" else row["average"]
         if score is not None and (best[k] is None or score > best[k][0]):
             best[k] = (score, folder)
-chosen_dir = os.path.join(run, "chosen")
-os.makedirs(chosen_dir, exist_ok=True)
+os.makedirs(models, exist_ok=True)
 chosen = {}
 for k, stem in enumerate(stems):
     if best[k] is None:
-        sys.exit("make_models: no score for %s in %s" % (stem, run))
+        sys.exit("make_models: no score for %s" % stem)
     shutil.copyfile(os.path.join(best[k][1], "dnn-model-source%d.model" % k),
-                    os.path.join(chosen_dir, "dnn-model-source%d.model" % k))
+                    os.path.join(models, "dnn-model-source%d.model" % k))
     chosen[stem] = {"folder": best[k][1], "sdr": best[k][0], "by": select}
     print("%-7s %6.2f dB (%s)  from %s" % (stem, best[k][0], select, best[k][1]))
 with open(os.path.join(run, "train-summary.json")) as f:
     summary = json.load(f)
 summary["chosen"] = chosen
-with open(os.path.join(chosen_dir, "train-summary.json"), "w") as f:
-    json.dump(summary, f, indent=1)
-EOF
-        chosen+=("$run/chosen")
-    done
-    "$PY" tools/train/fuse_models.py "$MODELS" "${chosen[@]}" --predict "$PREDICT" \
-        --records "$DATA/export/test"
-    # The members' settings where they agree; where they differ (seed,
-    # losses, choices, times), a list with one entry per member.
-    "$PY" - "$MODELS/train-summary.json" "${chosen[@]}" <<'EOF'
-import json, os, sys
-members = []
-for folder in sys.argv[2:]:
-    with open(os.path.join(folder, "train-summary.json")) as f:
-        members.append(json.load(f))
-summary = {"members": len(members)}
-for key in members[0]:
-    values = [m.get(key) for m in members]
-    summary[key] = values[0] if all(v == values[0] for v in values) else values
-with open(sys.argv[1], "w") as f:
+with open(os.path.join(models, "train-summary.json"), "w") as f:
     json.dump(summary, f, indent=1)
 EOF
 }
@@ -252,10 +211,6 @@ case $SELECT in
     *) echo "make_models: SELECT=$SELECT is not average or stem" >&2
        exit 2 ;;
 esac
-if ! [[ $MEMBERS =~ ^[1-9][0-9]*$ ]]; then
-    echo "make_models: MEMBERS=$MEMBERS is not a count of 1 or more" >&2
-    exit 2
-fi
 STARTED=$(date +%s.%N)
 started=0
 for entry in "${STEPS[@]}"; do

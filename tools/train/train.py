@@ -62,7 +62,6 @@ FRAMES = 4
 INPUTS = BINS * FRAMES
 STEMS = 4
 STEM_NAMES = ["vocals", "bass", "drums", "other"]
-SCALE_SEED = 1  # the records input_scale samples
 
 
 class DatError(Exception):
@@ -147,20 +146,11 @@ LOOKUP_ROWS = 65536
 LOG_SCALE = 0.25
 
 
-class TruncatingLookup(nn.Embedding):
-    """Rows of a table named by float inputs truncated to whole numbers, as
-    the engine's embedding layer reads them. (n, inputs) -> (n, inputs, columns)."""
-
-    def forward(self, x):
-        rows = torch.trunc(x).clamp(0, self.num_embeddings - 1).long()
-        return nn.functional.embedding(rows, self.weight)
-
-
-class LevelLookup(TruncatingLookup):
+class LevelLookup(nn.Embedding):
     """A per-level function read from a table: the input (a softsign of the
-    scaled magnitude, times LOOKUP_ROWS - 1) names a row. Rows start as the
-    logarithm of the scaled magnitude each row stands for, times LOG_SCALE.
-    (n, inputs) -> (n, inputs, 1)."""
+    scaled magnitude, times LOOKUP_ROWS - 1) truncated to a row index, as the
+    engine's embedding layer does. Rows start as the logarithm of the scaled
+    magnitude each row stands for, times LOG_SCALE. (n, inputs) -> (n, inputs, 1)."""
 
     def __init__(self, trainable=False):
         super().__init__(LOOKUP_ROWS, 1)
@@ -170,6 +160,10 @@ class LevelLookup(TruncatingLookup):
             self.weight.copy_(torch.as_tensor(LOG_SCALE * np.log(s / (1.0 - s)),
                                               dtype=torch.float32)[:, None])
         self.weight.requires_grad_(trainable)
+
+    def forward(self, x):
+        rows = torch.trunc(x).clamp(0, LOOKUP_ROWS - 1).long()
+        return nn.functional.embedding(rows, self.weight)
 
 
 def log_compression(trainable=False):
@@ -186,42 +180,19 @@ COMPRESSIONS = {"softsign": lambda: [nn.Softsign()], "tanh": lambda: [nn.Tanh()]
                 "none": lambda: []}
 
 
-def build_model(level, hidden, compression, dropout=0.0, input_dropout=0.0):
-    """Dropout (training only; the exporter leaves it out) on the compressed
-    inputs and after each hidden layer."""
+def build_model(level, hidden, compression):
     layers = [level_scale(level)] + COMPRESSIONS[compression]()
-    if input_dropout > 0:
-        layers.append(nn.Dropout(input_dropout))
     width = INPUTS
     for h in hidden:
         layers += [nn.Linear(width, h), nn.ReLU()]
-        if dropout > 0:
-            layers.append(nn.Dropout(dropout))
         width = h
     layers += [nn.Linear(width, BINS), nn.Sigmoid()]
     return nn.Sequential(*layers)
 
 
-def shift_bins(x, ys, shift, rng):
-    """Moves each record's four frames and its masks by the same random whole
-    number of mel bins, -shift .. shift (a small change of pitch and timbre),
-    repeating the edge bin into the bins left empty. x: (n, 1024), ys: four
-    (n, 256) -> new arrays of the same shapes."""
-    if shift <= 0:
-        return x, ys
-    by = rng.integers(-shift, shift + 1, size=len(x))
-    # For a move by d, bin b reads bin b - d of the original, clamped.
-    src = np.clip(np.arange(BINS)[None, :] - by[:, None], 0, BINS - 1)
-    rows = np.arange(len(x))[:, None]
-    frames = x.reshape(len(x), FRAMES, BINS)
-    moved = np.take_along_axis(frames, np.repeat(src[:, None, :], FRAMES, axis=1), axis=2)
-    return moved.reshape(len(x), INPUTS), [y[rows, src] for y in ys]
-
-
-def batches(mix, masks, batch, rng, chunk=4096, window=16, shift=0):
+def batches(mix, masks, batch, rng, chunk=4096, window=16):
     """One pass over the records in random order, read in chunks so that the
-    memory maps are read mostly front to back: (x, [mask_k]) float32 arrays,
-    moved along the mel axis by shift_bins when shift > 0."""
+    memory maps are read mostly front to back: (x, [mask_k]) float32 arrays."""
     n = len(mix)
     starts = rng.permutation(np.arange(0, n, chunk))
     for w in range(0, len(starts), window):
@@ -231,7 +202,7 @@ def batches(mix, masks, batch, rng, chunk=4096, window=16, shift=0):
         order = rng.permutation(len(idx))
         for b in range(0, len(order), batch):
             sel = order[b:b + batch]
-            yield shift_bins(x[sel], [y[sel] for y in ys], shift, rng)
+            yield x[sel], [y[sel] for y in ys]
 
 
 def weighted_bce(pred, target, weight):
@@ -259,31 +230,9 @@ def bin_weights(x, power):
     return x[:, INPUTS - BINS:].clamp_min(0) ** power
 
 
-class Evaluating:
-    """Networks in evaluation mode (no dropout) for a with-block; each gets
-    back the mode it had."""
-
-    def __init__(self, models):
-        self.models = [m for _, m in models]
-
-    def __enter__(self):
-        self.modes = [m.training for m in self.models]
-        for m in self.models:
-            m.eval()
-
-    def __exit__(self, *exc):
-        for m, mode in zip(self.models, self.modes):
-            m.train(mode)
-
-
 def evaluate(models, mix, masks, power, joint=False, limit=50000, batch=4096):
     """Weighted BCE per stem over (at most) the first `limit` records, of the
     normalised masks when joint."""
-    with Evaluating(models):
-        return _evaluate(models, mix, masks, power, joint, limit, batch)
-
-
-def _evaluate(models, mix, masks, power, joint, limit, batch):
     n = min(limit, len(mix))
     totals = [0.0] * len(models)
     weight_sum = 0.0
@@ -339,11 +288,12 @@ class Average:
 def export_all(models, folder):
     os.makedirs(folder, exist_ok=True)
     paths = []
-    with Evaluating(models):
-        for k, m in models:
-            path = os.path.join(folder, f"dnn-model-source{k}.model")
-            export_model.export(m, path)
-            paths.append(path)
+    for k, m in models:
+        m.eval()
+        path = os.path.join(folder, f"dnn-model-source{k}.model")
+        export_model.export(m, path)
+        paths.append(path)
+        m.train()
     return paths
 
 
@@ -357,14 +307,16 @@ def check_with_engine(predict, models, paths, mix, count=100, tol=1e-5):
         out = os.path.join(tmp, "out.f32")
         x.tofile(inp)
         for (k, m), path in zip(models, paths):
+            m.eval()
             cmd = [predict, "--dims", str(INPUTS), "--threads", "1", path, inp, out]
             done = subprocess.run(cmd, capture_output=True, text=True)
             if done.returncode != 0:
                 raise RuntimeError(f"{' '.join(cmd)} failed ({done.returncode}): {done.stderr}")
             ours = np.fromfile(out, dtype="<f4").reshape(len(x), -1)[:, :BINS]
-            with torch.no_grad(), Evaluating([(k, m)]):
+            with torch.no_grad():
                 ref = m(torch.from_numpy(x)).numpy()
             worst = max(worst, float(np.max(np.abs(ours.astype(np.float64) - ref))))
+            m.train()
     if worst > tol:
         raise RuntimeError(f"engine and PyTorch differ by {worst:.3g} (allowed {tol:g})")
     return worst
@@ -389,12 +341,6 @@ def parse_args(argv):
     ap.add_argument("--joint", action="store_true",
                     help="train the four networks together, the loss on their masks divided "
                          "by the sum of the four (what the soft mode applies); needs all four")
-    ap.add_argument("--dropout", type=float, default=0.0,
-                    help="dropout after each hidden layer while training")
-    ap.add_argument("--input-dropout", type=float, default=0.0,
-                    help="dropout of the compressed inputs while training")
-    ap.add_argument("--shift", type=int, default=0,
-                    help="move each training record by up to this many mel bins")
     ap.add_argument("--checkpoints", type=int, default=0,
                     help="model files saved this many times per epoch under OUT/checkpoints")
     ap.add_argument("--threads", type=int, default=4, help="torch threads")
@@ -413,10 +359,6 @@ def parse_args(argv):
     if any(h <= 0 for h in args.hidden) or args.epochs <= 0 or args.batch <= 0 \
             or args.threads <= 0 or args.checkpoints < 0:
         ap.error("sizes, epochs, batch, threads must be positive, checkpoints >= 0")
-    if not (0 <= args.dropout < 1 and 0 <= args.input_dropout < 1):
-        ap.error("--dropout and --input-dropout take a rate from 0 up to (not including) 1")
-    if not 0 <= args.shift < BINS:
-        ap.error("--shift takes 0 to 255 bins")
     if not 0 <= args.average < 1:
         ap.error("--average takes a decay from 0 up to (not including) 1")
     return args
@@ -435,11 +377,8 @@ def main(argv=None):
         return 2
 
     started = time.time()
-    # One level for every --seed: networks of different seeds then take the
-    # same scaled inputs, and fuse_models.py can join them into one.
-    level = input_scale(mix, np.random.default_rng(SCALE_SEED))
-    models = [(k, build_model(level, args.hidden, args.compression, args.dropout,
-                              args.input_dropout)) for k in args.stems]
+    level = input_scale(mix, rng)
+    models = [(k, build_model(level, args.hidden, args.compression)) for k in args.stems]
     averages = [Average(m, args.average) for _, m in models]
     opts = [torch.optim.Adam(m.parameters(), lr=args.lr) for _, m in models]
     total_steps = max(1, int(round(args.epochs * len(mix) / args.batch)))
@@ -450,7 +389,7 @@ def main(argv=None):
     running = np.zeros(len(models))
     kept = [(k, a.model) for (k, _), a in zip(models, averages)]
     while step < total_steps:
-        for xb, ys in batches(mix, masks, args.batch, rng, shift=args.shift):
+        for xb, ys in batches(mix, masks, args.batch, rng):
             x = torch.from_numpy(xb)
             w = bin_weights(x, args.weight_power)
             preds = predictions(models, x, args.joint)
@@ -483,8 +422,7 @@ def main(argv=None):
         "records": len(mix), "stems": args.stems, "hidden": args.hidden,
         "compression": args.compression, "epochs": args.epochs, "batch": args.batch,
         "lr": args.lr, "weight_power": args.weight_power, "joint": args.joint,
-        "average": args.average, "dropout": args.dropout,
-        "input_dropout": args.input_dropout, "shift": args.shift, "seed": args.seed,
+        "average": args.average, "seed": args.seed,
         "threads": args.threads, "steps": step, "seconds": time.time() - started,
         "train_loss": running.tolist(), "checkpoints": history, "models": paths,
     }
