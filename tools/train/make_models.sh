@@ -101,8 +101,10 @@ make_dataset() {
 }
 
 # Shards of a split: folders with a slice of its track list and links to its
-# audio; their outputs concatenated in shard order equal one export in track
-# order.
+# audio; their outputs concatenated in shard order hold every track's records
+# in track order. (Not byte for byte those of one export: an export carries
+# the analysis engines' state from one track into the next, so a shard's
+# frames fall on another grid from its first track on.)
 export_split() { # export_split SPLIT_DIR OUT_DIR SHARDS
     local split=$1 out=$2 shards=$3 work tracks per s file pids=()
     work="$out.shards"
@@ -126,10 +128,15 @@ export_split() { # export_split SPLIT_DIR OUT_DIR SHARDS
             exit 1
         fi
     done
+    # Each shard's file goes as soon as it is copied: the split's data then
+    # needs its own size on disk once, plus one shard file, not twice over.
     mkdir -p "$out"
     for file in mix.dat mask0.dat mask1.dat mask2.dat mask3.dat dump.txt; do
         for ((s = 0; s < shards; s++)); do
-            if [ -f "$work/out-$s/$file" ]; then cat "$work/out-$s/$file"; fi
+            if [ -f "$work/out-$s/$file" ]; then
+                cat "$work/out-$s/$file"
+                rm -f "$work/out-$s/$file"
+            fi
         done > "$out/$file"
     done
     grep -h "stemvolta-export:" "$work"/log-* || true
