@@ -96,11 +96,6 @@ class SmokeDataset(unittest.TestCase):
                 self.assertEqual(done.returncode, 2)
 
 
-def mono_peak_one(stereo):
-    y = stereo.sum(axis=1)
-    return y / np.max(np.abs(y))
-
-
 class SplitsAndSources(unittest.TestCase):
     def test_splits_share_no_instrument_kit_or_voice(self):
         train, test = make_dataset.INSTRUMENTS["train"], make_dataset.INSTRUMENTS["test"]
@@ -113,7 +108,6 @@ class SplitsAndSources(unittest.TestCase):
         self.assertFalse(test["recordings"])
         # Held-out vocals come only from voices named in the lists above.
         self.assertEqual([name for name, _ in test["vocal_sources"]], ["espeak", "gm"])
-        self.assertFalse(test["choir_harmony"])
         for split in (train, test):
             self.assertEqual(split["vocal_sources"][-1][1], 1.0)
 
@@ -147,8 +141,6 @@ class SplitsAndSources(unittest.TestCase):
             "singer male": lambda notes, rng: singer.sing(notes, frames, rng, False),
             "singer female": lambda notes, rng: singer.sing(notes, frames, rng, True),
             "ensemble": lambda notes, rng: singer.ensemble(notes, frames, rng, True, 3)[:, 0],
-            "choir": lambda notes, rng: mono_peak_one(
-                singer.ensemble(notes, frames, rng, False, 6, singer.CHOIR)),
         }
         pitches = [48, 55, 60, 64]
         notes = [music.Note(0.1 + 0.7 * i, 0.6, p, 100) for i, p in enumerate(pitches)]

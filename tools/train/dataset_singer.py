@@ -1,8 +1,7 @@
 """A sung voice built from its parts: a glottal source of harmonics on the
 melody's pitch (vibrato, drift, glides between notes), shaped by the
 resonances of a vocal tract singing vowels, with breath and consonant noise.
-Sung alone or as a small ensemble of such voices, or as a choir holding one
-vowel ("oo", "oh", "ah") with slow onsets and no consonants. Mono, at RATE."""
+Sung alone or as a small ensemble of such voices. Mono, at RATE."""
 
 import dataclasses
 
@@ -26,22 +25,6 @@ _NAMES = sorted(VOWELS)
 _BLOCK = 256  # samples per update of the harmonic amplitudes
 
 
-@dataclasses.dataclass(frozen=True)
-class Style:
-    """How a voice sings: ranges (low, high) that each voice draws from."""
-    attack: tuple  # s
-    release: tuple  # s
-    vibrato: tuple  # depth, semitones
-    held_vowel: bool  # one vowel for every note instead of one per note
-    consonants: float  # chance of a noise burst before an onset
-    breath: tuple  # level of the breath noise against the voice's peak
-
-
-SOLO = Style((0.015, 0.06), (0.04, 0.12), (0.05, 0.5), False, 0.4, (0.003, 0.03))
-CHOIR = Style((0.08, 0.35), (0.15, 0.5), (0.02, 0.2), True, 0.0, (0.01, 0.06))
-_CHOIR_VOWELS = ["u", "o", "a"]
-
-
 def _tract_gain(freqs, formants):
     """Cascade of second-order resonances, unit gain at 0 Hz.
     freqs: (blocks,) Hz, formants: (blocks, formants, 2) of (F, B) Hz
@@ -53,15 +36,15 @@ def _tract_gain(freqs, formants):
     return g
 
 
-def _pitch_track(notes, frames, rng, style):
+def _pitch_track(notes, frames, rng):
     """f0 (Hz) per sample and a voicing envelope (0..1) per sample: vibrato
     after each onset, slow drift, glides from the previous note."""
     f0 = np.zeros(frames)
     env = np.zeros(frames)
     vib_rate = float(rng.uniform(4.5, 6.5))
-    vib_depth = float(rng.uniform(*style.vibrato))
+    vib_depth = float(rng.uniform(0.05, 0.5))  # semitones
     glide = float(rng.uniform(0.02, 0.08))  # s
-    attack, release = float(rng.uniform(*style.attack)), float(rng.uniform(*style.release))
+    attack, release = float(rng.uniform(0.015, 0.06)), float(rng.uniform(0.04, 0.12))
     previous = None
     for note in notes:
         start = int(note.start * RATE)
@@ -92,16 +75,11 @@ def _pitch_track(notes, frames, rng, style):
     return f0, env
 
 
-def _formant_track(notes, frames, tract, rng, style):
+def _formant_track(notes, frames, tract, rng):
     """Formants per block: each note sings a vowel, reached from the previous
-    one within its first tens of milliseconds, or every note holds one vowel.
-    -> (blocks, formants, 2)."""
+    one within its first tens of milliseconds. -> (blocks, formants, 2)."""
     blocks = frames // _BLOCK + 1
     jitter = rng.uniform(0.93, 1.07, 5)  # this singer's own tract
-    if style.held_vowel:
-        held = np.array(VOWELS[_CHOIR_VOWELS[int(rng.integers(len(_CHOIR_VOWELS)))]], dtype=float)
-        held[:, 0] *= tract * jitter
-        return np.repeat(held[None], blocks, axis=0)
     current = np.array(VOWELS[_NAMES[int(rng.integers(len(_NAMES)))]], dtype=float)
     table = np.repeat(current[None], blocks, axis=0)
     # Each blend runs to the end; the next note's takes over from its onset.
@@ -116,11 +94,11 @@ def _formant_track(notes, frames, tract, rng, style):
     return table
 
 
-def sing(notes, frames, rng, female, style=SOLO):
+def sing(notes, frames, rng, female):
     """One voice singing the notes: (frames,) float, peak 1 (or silence)."""
-    f0, env = _pitch_track(notes, frames, rng, style)
+    f0, env = _pitch_track(notes, frames, rng)
     tract = float(rng.uniform(1.1, 1.25) if female else rng.uniform(0.92, 1.05))
-    formants = _formant_track(notes, frames, tract, rng, style)
+    formants = _formant_track(notes, frames, tract, rng)
     tilt = float(rng.uniform(0.5, 1.4))  # source roll-off (amplitude ~ 1/k^tilt)
     phase = 2 * np.pi * np.cumsum(f0) / RATE
     blocks = len(formants)
@@ -139,11 +117,11 @@ def sing(notes, frames, rng, female, style=SOLO):
     # Breath: noise coloured by the mean tract, loudest in the upper formants.
     breath = sosfilt(butter(2, [1500.0, 9000.0], btype="band", fs=RATE, output="sos"),
                      rng.normal(0, 1, frames))
-    out = out * env + breath * env * float(rng.uniform(*style.breath)) * np.max(np.abs(out) + 1e-9)
+    out = out * env + breath * env * float(rng.uniform(0.003, 0.03)) * np.max(np.abs(out) + 1e-9)
     # Consonants: short noise bursts before some onsets.
     hiss = butter(2, float(rng.uniform(2500, 6000)), btype="high", fs=RATE, output="sos")
     for note in notes:
-        if rng.random() < style.consonants:
+        if rng.random() < 0.4:
             n = int(float(rng.uniform(0.02, 0.07)) * RATE)
             start = int(note.start * RATE) - n // 2
             if start < 0 or start + n > frames:
@@ -154,19 +132,15 @@ def sing(notes, frames, rng, female, style=SOLO):
     return out / peak if peak > 0 else out
 
 
-def ensemble(notes, frames, rng, female, voices, style=SOLO):
+def ensemble(notes, frames, rng, female, voices):
     """Several voices on the same notes, each with its own tract, vibrato and
-    timing, panned apart: (frames, 2), peak 1 (or silence). A choir's voices
-    are also detuned from one another (up to 12 cents) and spread wider."""
+    timing, panned apart: (frames, 2), peak 1 (or silence)."""
     out = np.zeros((frames, 2))
-    spread = 0.85 if style.held_vowel else 0.6
     for _ in range(voices):
         shift = float(rng.uniform(-0.02, 0.02))
-        detune = float(rng.uniform(-0.12, 0.12)) if style.held_vowel else 0.0
-        moved = [dataclasses.replace(n, start=max(0.0, n.start + shift), pitch=n.pitch + detune)
-                 for n in notes]
-        mono = sing(moved, frames, rng, female, style)
-        pan = float(rng.uniform(-spread, spread)) if voices > 1 else float(rng.uniform(-0.15, 0.15))
+        moved = [dataclasses.replace(n, start=max(0.0, n.start + shift)) for n in notes]
+        mono = sing(moved, frames, rng, female)
+        pan = float(rng.uniform(-0.6, 0.6)) if voices > 1 else float(rng.uniform(-0.15, 0.15))
         out[:, 0] += mono * np.sqrt(0.5 * (1 - pan))
         out[:, 1] += mono * np.sqrt(0.5 * (1 + pan))
     peak = np.max(np.abs(out))

@@ -63,10 +63,7 @@ INSTRUMENTS = {
         "female": ["f1", "f2", "f3", "Annie", "belinda"],
         "recordings": True,
         # Lead vocals: the source is the first whose bound exceeds one draw.
-        "vocal_sources": [("recording", 0.2), ("espeak", 0.45), ("singer", 0.65),
-                          ("choir", 0.85), ("gm", 1.0)],
-        # Backing harmonies may be sung by a choir of the formant singer.
-        "choir_harmony": True,
+        "vocal_sources": [("recording", 0.2), ("espeak", 0.5), ("singer", 0.75), ("gm", 1.0)],
     },
     "test": {
         "bass": [34, 37, 39],
@@ -80,7 +77,6 @@ INSTRUMENTS = {
         "female": ["f4", "f5", "linda"],
         "recordings": False,
         "vocal_sources": [("espeak", 0.75), ("gm", 1.0)],
-        "choir_harmony": False,
     },
 }
 
@@ -109,8 +105,6 @@ def vocal_stem(song, rng, inst, frames, recordings):
     elif source == "singer":
         voices = 1 if rng.random() < 0.6 else int(rng.integers(2, 5))
         lead = singer.ensemble(notes, frames, rng, female, voices)
-    elif source == "choir":
-        lead = singer.ensemble(notes, frames, rng, female, int(rng.integers(3, 9)), singer.CHOIR)
     else:
         lead = render.render_midi([{"channel": 0, "program": pick(rng, inst["voice_programs"]),
                                     "notes": notes, "pan": float(rng.uniform(-0.2, 0.2))}],
@@ -119,14 +113,9 @@ def vocal_stem(song, rng, inst, frames, recordings):
     if rng.random() < 0.3 and notes:  # backing harmony a third or a sixth above
         shift = int(rng.choice([3, 4, 8, 9]))
         harmony = [music.Note(n.start, n.dur, n.pitch + shift, int(n.vel * 0.8)) for n in notes]
-        if inst["choir_harmony"] and rng.random() < 0.5:
-            back = singer.ensemble(harmony, frames, rng, rng.random() < 0.5,
-                                   int(rng.integers(2, 6)), singer.CHOIR)
-        else:
-            back = render.render_midi([{"channel": 0,
-                                        "program": pick(rng, inst["voice_programs"]),
-                                        "notes": harmony, "pan": float(rng.uniform(-0.7, 0.7))}],
-                                      frames)
+        back = render.render_midi([{"channel": 0, "program": pick(rng, inst["voice_programs"]),
+                                    "notes": harmony, "pan": float(rng.uniform(-0.7, 0.7))}],
+                                  frames)
         stem = stem + back / max(1e-9, np.max(np.abs(back))) * float(rng.uniform(0.2, 0.5))
     return stem
 
