@@ -211,24 +211,31 @@ evaluate() {
         --dataset "$DATA/dataset/test" --render "$RENDER" --out "$REPORT"
 }
 
-STEPS=(dataset:make_dataset export:export_all training:train selection:select_models
-       evaluation:evaluate)
-case $SELECT in
-    average | stem) ;;
-    *) echo "make_models: SELECT=$SELECT is not average or stem" >&2
-       exit 2 ;;
-esac
-STARTED=$(date +%s.%N)
-started=0
-for entry in "${STEPS[@]}"; do
-    [ "${entry%%:*}" = "$FROM" ] && started=1
-    [ "$started" = 1 ] && step "${entry%%:*}" "${entry#*:}"
-done
-if [ "$started" = 0 ]; then
-    echo "make_models: FROM=$FROM is not a step (${STEPS[*]%%:*})" >&2
-    exit 2
-fi
-echo
-echo "make_models: step times"
-printf '  %s\n' "${TIMES[@]}"
-printf '  %-11s %8.1f s\n' total "$(echo "$(date +%s.%N) - $STARTED" | bc)"
+# The road runs from one function called on the file's last line: bash reads
+# a script as it runs it, and an edit to this file during an hour-long run
+# would otherwise be read at a stale offset and run steps again.
+main() {
+    STEPS=(dataset:make_dataset export:export_all training:train selection:select_models
+           evaluation:evaluate)
+    case $SELECT in
+        average | stem) ;;
+        *) echo "make_models: SELECT=$SELECT is not average or stem" >&2
+           exit 2 ;;
+    esac
+    STARTED=$(date +%s.%N)
+    started=0
+    for entry in "${STEPS[@]}"; do
+        [ "${entry%%:*}" = "$FROM" ] && started=1
+        [ "$started" = 1 ] && step "${entry%%:*}" "${entry#*:}"
+    done
+    if [ "$started" = 0 ]; then
+        echo "make_models: FROM=$FROM is not a step (${STEPS[*]%%:*})" >&2
+        exit 2
+    fi
+    echo
+    echo "make_models: step times"
+    printf '  %s\n' "${TIMES[@]}"
+    printf '  %-11s %8.1f s\n' total "$(echo "$(date +%s.%N) - $STARTED" | bc)"
+}
+
+main "$@"; exit
