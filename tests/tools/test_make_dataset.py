@@ -89,8 +89,19 @@ class SmokeDataset(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(kept, "test", "Mixtures", "song-0000",
                                                      "mixture.wav.part")))
 
+    def test_training_songs_take_their_own_durations(self):
+        out = os.path.join(self.tmp.name, "d")
+        done = run_tool(out, "--train", "1", "--test", "1", "--min-seconds", "5",
+                        "--max-seconds", "5", "--train-seconds", "3", "4", "--jobs", "2")
+        self.assertEqual(done.returncode, 0, done.stderr)
+        train = sf.info(os.path.join(out, "train", "Mixtures", "song-0000", "mixture.wav"))
+        test = sf.info(os.path.join(out, "test", "Mixtures", "song-0000", "mixture.wav"))
+        self.assertTrue(3.0 <= train.duration <= 4.0, train.duration)
+        self.assertEqual(test.frames, 5 * 44100)
+
     def test_bad_arguments_are_refused(self):
-        for bad in (["--jobs", "0"], ["--train", "-1"], ["--min-seconds", "9", "--max-seconds", "5"]):
+        for bad in (["--jobs", "0"], ["--train", "-1"], ["--min-seconds", "9", "--max-seconds", "5"],
+                    ["--train-seconds", "9", "5"], ["--train-seconds", "0", "5"]):
             with self.subTest(bad):
                 done = run_tool(os.path.join(self.tmp.name, "c"), *bad)
                 self.assertEqual(done.returncode, 2)

@@ -241,6 +241,9 @@ def main(argv=None):
     ap.add_argument("--jobs", type=int, default=min(8, os.cpu_count() or 1))
     ap.add_argument("--min-seconds", type=float, default=20.0)
     ap.add_argument("--max-seconds", type=float, default=40.0)
+    ap.add_argument("--train-seconds", type=float, nargs=2, metavar=("MIN", "MAX"),
+                    help="duration range of the training songs (default: the range above); "
+                         "shorter songs give more songs for the same amount of training data")
     ap.add_argument("--recordings", default=DEFAULT_RECORDINGS,
                     help="folder of the CC BY recordings (training split only)")
     ap.add_argument("--keep", action="store_true",
@@ -251,8 +254,11 @@ def main(argv=None):
     args = ap.parse_args(argv)
     if args.smoke:
         args.train, args.test, args.min_seconds, args.max_seconds = 1, 1, 6.0, 6.0
-    if args.train < 0 or args.test < 0 or args.jobs < 1 or args.min_seconds <= 0 \
-            or args.max_seconds < args.min_seconds:
+        args.train_seconds = None
+    ranges = {"test": (args.min_seconds, args.max_seconds),
+              "train": tuple(args.train_seconds or (args.min_seconds, args.max_seconds))}
+    if args.train < 0 or args.test < 0 or args.jobs < 1 \
+            or any(lo <= 0 or hi < lo for lo, hi in ranges.values()):
         ap.error("song counts must be >= 0, jobs >= 1 and 0 < min-seconds <= max-seconds")
 
     recordings = render.list_recordings(args.recordings)
@@ -262,7 +268,7 @@ def main(argv=None):
     jobs = []
     for split, count in (("train", args.train), ("test", args.test)):
         for i in range(count):
-            d = song_duration(args.seed, split, i, args.min_seconds, args.max_seconds)
+            d = song_duration(args.seed, split, i, *ranges[split])
             jobs.append((args.out, split, i, args.seed, d, recordings, args.keep))
 
     started = time.time()
@@ -280,8 +286,9 @@ def main(argv=None):
             f.writelines(n + "\n" for n in sorted(names))
     with open(os.path.join(args.out, "README.txt"), "w") as f:
         f.write("Synthesised by tools/train/make_dataset.py --train %d --test %d --seed %d "
-                "--min-seconds %g --max-seconds %g\n%s\n"
-                % (args.train, args.test, args.seed, args.min_seconds, args.max_seconds, CREDIT))
+                "--min-seconds %g --max-seconds %g --train-seconds %g %g\n%s\n"
+                % (args.train, args.test, args.seed, args.min_seconds, args.max_seconds,
+                   ranges["train"][0], ranges["train"][1], CREDIT))
     wall = time.time() - started
     print("make_dataset: %d songs, %.1f min of audio in %.1f s (%d jobs)"
           % (len(jobs), audio / 60, wall, args.jobs))

@@ -27,7 +27,8 @@
 # hidden layer widths; COMPRESSION [log-trained]; JOINT [1] train the four
 # together; AVERAGE [0.999] weight averaging; EPOCHS [3]; BATCH [1024];
 # LR [0.0015]; CHECKPOINTS [2] per epoch; SELECT [average]; SELECT_SONGS [20];
-# TRAIN_SONGS [800]; TEST_SONGS [40].
+# TRAIN_SONGS [800]; TRAIN_SECONDS ["20 40"] the training songs' duration
+# range; TEST_SONGS [40].
 # KEEP_DATASET=1 keeps the songs already synthesised and makes only the
 # missing ones. FROM=export|training|selection|evaluation starts at that step,
 # on what the earlier steps left in DATA.
@@ -58,6 +59,7 @@ CHECKPOINTS=${CHECKPOINTS:-2}
 SELECT=${SELECT:-average}
 SELECT_SONGS=${SELECT_SONGS:-20}
 TRAIN_SONGS=${TRAIN_SONGS:-800}
+TRAIN_SECONDS=${TRAIN_SECONDS:-20 40}
 FROM=${FROM:-dataset}
 TEST_SONGS=${TEST_SONGS:-40}
 
@@ -96,8 +98,9 @@ make_dataset() {
     else
         rm -rf "$DATA/dataset"
     fi
+    # shellcheck disable=SC2086 # TRAIN_SECONDS is two words
     "$PY" tools/train/make_dataset.py "$DATA/dataset" --train "$TRAIN_SONGS" \
-        --test "$TEST_SONGS" --jobs "$JOBS" "${keep[@]}"
+        --train-seconds $TRAIN_SECONDS --test "$TEST_SONGS" --jobs "$JOBS" "${keep[@]}"
 }
 
 # Shards of a split: folders with a slice of its track list and links to its
