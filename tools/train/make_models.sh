@@ -1,7 +1,8 @@
 #!/bin/bash
 # Reproduces the four shipped mask models from nothing and says how long each
 # step took:
-#   1. dataset     tools/train/make_dataset.py (800 train + 40 test songs)
+#   1. dataset     tools/train/make_dataset.py (2000 train songs of 10 to
+#                  20 s + 40 test songs of 20 to 40 s)
 #   2. export      stemvolta-export over both splits (the train split in
 #                  parallel shards, concatenated in track order)
 #   3. training    tools/train/train.py, checkpoints during the run
@@ -13,8 +14,8 @@
 #
 #   tools/train/make_models.sh BUILD_DIR
 #
-# With the defaults DATA needs about 40 GB (21 GB of songs, 17 GB of training
-# data) and the road takes about an hour on 8 cores.
+# With the defaults DATA needs about 50 GB (26 GB of songs, 21 GB of training
+# data) and the road takes about an hour and a half on 8 cores.
 #
 # BUILD_DIR holds the built tools (stemvolta-export, nn-predict,
 # stemvolta-render). Settings from the environment (defaults in brackets):
@@ -27,8 +28,9 @@
 # hidden layer widths; COMPRESSION [log-trained]; JOINT [1] train the four
 # together; AVERAGE [0.999] weight averaging; EPOCHS [3]; BATCH [1024];
 # LR [0.0015]; CHECKPOINTS [2] per epoch; SELECT [average]; SELECT_SONGS [20];
-# TRAIN_SONGS [800]; TRAIN_SECONDS ["20 40"] the training songs' duration
-# range; TEST_SONGS [40].
+# TRAIN_SONGS [2000]; TRAIN_SECONDS ["10 20"] the training songs' duration
+# range (more, shorter songs: more varied data for the same training time);
+# TEST_SONGS [40].
 # KEEP_DATASET=1 keeps the songs already synthesised and makes only the
 # missing ones. FROM=export|training|selection|evaluation starts at that step,
 # on what the earlier steps left in DATA.
@@ -58,8 +60,8 @@ LR=${LR:-0.0015}
 CHECKPOINTS=${CHECKPOINTS:-2}
 SELECT=${SELECT:-average}
 SELECT_SONGS=${SELECT_SONGS:-20}
-TRAIN_SONGS=${TRAIN_SONGS:-800}
-TRAIN_SECONDS=${TRAIN_SECONDS:-20 40}
+TRAIN_SONGS=${TRAIN_SONGS:-2000}
+TRAIN_SECONDS=${TRAIN_SECONDS:-10 20}
 FROM=${FROM:-dataset}
 TEST_SONGS=${TEST_SONGS:-40}
 
