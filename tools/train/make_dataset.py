@@ -259,7 +259,8 @@ def main(argv=None):
               "train": tuple(args.train_seconds or (args.min_seconds, args.max_seconds))}
     if args.train < 0 or args.test < 0 or args.jobs < 1 \
             or any(lo <= 0 or hi < lo for lo, hi in ranges.values()):
-        ap.error("song counts must be >= 0, jobs >= 1 and 0 < min-seconds <= max-seconds")
+        ap.error("song counts must be >= 0, jobs >= 1 and each duration range (min-seconds and "
+                 "max-seconds, train-seconds MIN MAX) must hold 0 < MIN <= MAX")
 
     recordings = render.list_recordings(args.recordings)
     if args.train and not any(recordings.values()):
