@@ -62,10 +62,6 @@ INSTRUMENTS = {
         "male": ["m1", "m2", "m3", "m4", "Mike", "Andy", "paul", "robert"],
         "female": ["f1", "f2", "f3", "Annie", "belinda"],
         "recordings": True,
-        # (file, share): the training programs also from other sample sets, so
-        # that a program's timbre is not learnt as one set of samples.
-        "soundfonts": [(render.SOUNDFONT, 0.5), (render.TIMGM_SOUNDFONT, 0.25),
-                       (render.MUSESCORE_SOUNDFONT, 0.25)],
         # Lead vocals: the source is the first whose bound exceeds one draw.
         "vocal_sources": [("recording", 0.2), ("espeak", 0.5), ("singer", 0.75), ("gm", 1.0)],
     },
@@ -80,7 +76,6 @@ INSTRUMENTS = {
         "male": ["m5", "m6", "m7", "david"],
         "female": ["f4", "f5", "linda"],
         "recordings": False,
-        "soundfonts": [(render.SOUNDFONT, 1.0)],
         "vocal_sources": [("espeak", 0.75), ("gm", 1.0)],
     },
 }
@@ -88,15 +83,6 @@ INSTRUMENTS = {
 
 def pick(rng, items):
     return items[int(rng.integers(len(items)))]
-
-
-def soundfont(rng, inst):
-    """A soundfont by its share; a split with one draws nothing from rng."""
-    fonts = inst["soundfonts"]
-    if len(fonts) == 1:
-        return fonts[0][0]
-    files, shares = zip(*fonts)
-    return files[int(rng.choice(len(files), p=shares))]
 
 
 def vocal_stem(song, rng, inst, frames, recordings):
@@ -122,14 +108,14 @@ def vocal_stem(song, rng, inst, frames, recordings):
     else:
         lead = render.render_midi([{"channel": 0, "program": pick(rng, inst["voice_programs"]),
                                     "notes": notes, "pan": float(rng.uniform(-0.2, 0.2))}],
-                                  frames, soundfont=soundfont(rng, inst))
+                                  frames)
     stem = lead / max(1e-9, np.max(np.abs(lead)))
     if rng.random() < 0.3 and notes:  # backing harmony a third or a sixth above
         shift = int(rng.choice([3, 4, 8, 9]))
         harmony = [music.Note(n.start, n.dur, n.pitch + shift, int(n.vel * 0.8)) for n in notes]
         back = render.render_midi([{"channel": 0, "program": pick(rng, inst["voice_programs"]),
                                     "notes": harmony, "pan": float(rng.uniform(-0.7, 0.7))}],
-                                  frames, soundfont=soundfont(rng, inst))
+                                  frames)
         stem = stem + back / max(1e-9, np.max(np.abs(back))) * float(rng.uniform(0.2, 0.5))
     return stem
 
@@ -141,8 +127,7 @@ def drum_stem(song, rng, inst, frames, recordings):
     else:
         notes = render.gm_drum_notes(hits, rng)
         stem = render.render_midi([{"drums": True, "program": pick(rng, inst["gm_kits"]),
-                                    "notes": notes, "pan": 0.0}], frames,
-                                    soundfont=soundfont(rng, inst))
+                                    "notes": notes, "pan": 0.0}], frames)
     stem = stem / max(1e-9, np.max(np.abs(stem)))
     if inst["perc_kits"] and rng.random() < 0.25:
         extra = [music.DrumHit(h.time, "perc", h.vel) for h in music.drum_pattern(song, rng)
@@ -164,7 +149,7 @@ def other_stem(song, rng, inst, frames, recordings):
                       "notes": music.chord_part(song, rng, kind),
                       "pan": float(rng.uniform(-0.8, 0.8)),
                       "volume": int(rng.integers(70, 120))})
-    stem = render.render_midi(parts, frames, soundfont=soundfont(rng, inst))
+    stem = render.render_midi(parts, frames)
     stem = stem / max(1e-9, np.max(np.abs(stem)))
     real = recordings.get("other") if inst["recordings"] else []
     if real and rng.random() < 0.35:
@@ -176,8 +161,7 @@ def other_stem(song, rng, inst, frames, recordings):
 def bass_stem(song, rng, inst, frames):
     notes = music.bass_line(song, rng)
     stem = render.render_midi([{"channel": 0, "program": pick(rng, inst["bass"]), "notes": notes,
-                                "pan": float(rng.uniform(-0.1, 0.1))}], frames,
-                                soundfont=soundfont(rng, inst))
+                                "pan": float(rng.uniform(-0.1, 0.1))}], frames)
     return stem / max(1e-9, np.max(np.abs(stem)))
 
 
