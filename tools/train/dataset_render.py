@@ -20,9 +20,6 @@ from dataset_music import Note
 
 RATE = 44100
 SOUNDFONT = "/usr/share/sounds/sf2/FluidR3_GM.sf2"
-# Further General MIDI sets: other samples of the same programs.
-TIMGM_SOUNDFONT = "/usr/share/sounds/sf2/TimGM6mb.sf2"
-MUSESCORE_SOUNDFONT = "/usr/share/sounds/sf3/MuseScore_General_Lite.sf3"
 HYDROGEN_KITS = "/usr/share/hydrogen/data/drumkits"
 
 # General MIDI drum notes for our drum roles.
@@ -57,10 +54,10 @@ def resample(x, src_rate, dst_rate):
 # ---------------------------------------------------------------- fluidsynth
 
 
-def render_midi(parts, frames, gain=0.5, soundfont=SOUNDFONT):
+def render_midi(parts, frames, gain=0.5):
     """parts: list of dicts with channel, program, notes, pan (-1..1), volume
-    (0..127) and optionally drums=True (channel 9, bank 128 kit `program`),
-    played from the soundfont file. Returns (frames, 2)."""
+    (0..127) and optionally drums=True (channel 9, bank 128 kit `program`).
+    Returns (frames, 2)."""
     mid = mido.MidiFile(ticks_per_beat=480)  # 120 BPM default tempo: 960 ticks a second
     track = mido.MidiTrack()
     mid.tracks.append(track)
@@ -89,7 +86,7 @@ def render_midi(parts, frames, gain=0.5, soundfont=SOUNDFONT):
         wpath = os.path.join(tmp, "part.wav")
         mid.save(mpath)
         subprocess.run(["fluidsynth", "-ni", "-q", "-R", "0", "-C", "0", "-g", str(gain),
-                        "-r", str(RATE), "-F", wpath, soundfont, mpath],
+                        "-r", str(RATE), "-F", wpath, SOUNDFONT, mpath],
                        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         x, rate = sf.read(wpath, dtype="float64", always_2d=True)
     return fit_length(resample(x, rate, RATE), frames)

@@ -62,11 +62,6 @@ INSTRUMENTS = {
         "male": ["m1", "m2", "m3", "m4", "Mike", "Andy", "paul", "robert"],
         "female": ["f1", "f2", "f3", "Annie", "belinda"],
         "recordings": True,
-        # (file, share): the voice programs also from other sample sets, so
-        # that a sung program's timbre is not learnt as one set of samples.
-        # Only the voices: more kinds of samples cost the drum network.
-        "voice_soundfonts": [(render.SOUNDFONT, 0.5), (render.TIMGM_SOUNDFONT, 0.25),
-                             (render.MUSESCORE_SOUNDFONT, 0.25)],
         # Lead vocals: the source is the first whose bound exceeds one draw.
         "vocal_sources": [("recording", 0.2), ("espeak", 0.5), ("singer", 0.75), ("gm", 1.0)],
     },
@@ -81,7 +76,6 @@ INSTRUMENTS = {
         "male": ["m5", "m6", "m7", "david"],
         "female": ["f4", "f5", "linda"],
         "recordings": False,
-        "voice_soundfonts": [(render.SOUNDFONT, 1.0)],
         "vocal_sources": [("espeak", 0.75), ("gm", 1.0)],
     },
 }
@@ -89,15 +83,6 @@ INSTRUMENTS = {
 
 def pick(rng, items):
     return items[int(rng.integers(len(items)))]
-
-
-def voice_soundfont(rng, inst):
-    """A soundfont by its share; a split with one draws nothing from rng."""
-    fonts = inst["voice_soundfonts"]
-    if len(fonts) == 1:
-        return fonts[0][0]
-    files, shares = zip(*fonts)
-    return files[int(rng.choice(len(files), p=shares))]
 
 
 def vocal_stem(song, rng, inst, frames, recordings):
@@ -123,14 +108,14 @@ def vocal_stem(song, rng, inst, frames, recordings):
     else:
         lead = render.render_midi([{"channel": 0, "program": pick(rng, inst["voice_programs"]),
                                     "notes": notes, "pan": float(rng.uniform(-0.2, 0.2))}],
-                                  frames, soundfont=voice_soundfont(rng, inst))
+                                  frames)
     stem = lead / max(1e-9, np.max(np.abs(lead)))
     if rng.random() < 0.3 and notes:  # backing harmony a third or a sixth above
         shift = int(rng.choice([3, 4, 8, 9]))
         harmony = [music.Note(n.start, n.dur, n.pitch + shift, int(n.vel * 0.8)) for n in notes]
         back = render.render_midi([{"channel": 0, "program": pick(rng, inst["voice_programs"]),
                                     "notes": harmony, "pan": float(rng.uniform(-0.7, 0.7))}],
-                                  frames, soundfont=voice_soundfont(rng, inst))
+                                  frames)
         stem = stem + back / max(1e-9, np.max(np.abs(back))) * float(rng.uniform(0.2, 0.5))
     return stem
 
