@@ -27,7 +27,8 @@
 # shared machine); HIDDEN [384]
 # hidden layer widths; COMPRESSION [log-trained]; JOINT [1] train the four
 # together; AVERAGE [0.999] weight averaging; EPOCHS [3]; BATCH [1024];
-# LR [0.0015]; CHECKPOINTS [2] per epoch; SELECT [average]; SELECT_SONGS [20];
+# LR [0.0015]; WEIGHT_POWER [1] each bin's loss weighs the mix magnitude to
+# this power; CHECKPOINTS [2] per epoch; SELECT [average]; SELECT_SONGS [20];
 # TRAIN_SONGS [2000]; TRAIN_SECONDS ["10 20"] the training songs' duration
 # range (more, shorter songs: more varied data for the same training time);
 # TEST_SONGS [40].
@@ -57,6 +58,7 @@ AVERAGE=${AVERAGE:-0.999}
 EPOCHS=${EPOCHS:-3}
 BATCH=${BATCH:-1024}
 LR=${LR:-0.0015}
+WEIGHT_POWER=${WEIGHT_POWER:-1}
 CHECKPOINTS=${CHECKPOINTS:-2}
 SELECT=${SELECT:-average}
 SELECT_SONGS=${SELECT_SONGS:-20}
@@ -165,6 +167,7 @@ train() {
     rm -rf "$DATA/run"
     "$PY" tools/train/train.py "$DATA/export/train" --val "$DATA/export/test" \
         --out "$DATA/run" --hidden "$HIDDEN" --epochs "$EPOCHS" --batch "$BATCH" --lr "$LR" \
+        --weight-power "$WEIGHT_POWER" \
         --compression "$COMPRESSION" --average "$AVERAGE" "${joint[@]}" \
         --checkpoints "$CHECKPOINTS" --threads "$THREADS" --predict "$PREDICT"
 }
