@@ -203,7 +203,8 @@ class TrainTest(unittest.TestCase):
                 self.assertEqual(code, 2)
                 self.assertFalse(os.path.exists(os.path.join(self.dir, "o", "dnn-model-source0.model")))
         for bad in (["--stems", "4"], ["--hidden", "0"], ["--epochs", "0"], ["--stems", "x"],
-                    ["--joint", "--stems", "0,1"], ["--average", "1"]):
+                    ["--joint", "--stems", "0,1"], ["--average", "1"],
+                    ["--weight-power", "-0.5"], ["--weight-power", "nan"]):
             with self.subTest(bad):
                 code = self.train_in_process(good, "--out", os.path.join(self.dir, "o"), *bad)
                 self.assertNotEqual(code, 0)

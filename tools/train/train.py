@@ -361,6 +361,9 @@ def parse_args(argv):
         ap.error("sizes, epochs, batch, threads must be positive, checkpoints >= 0")
     if not 0 <= args.average < 1:
         ap.error("--average takes a decay from 0 up to (not including) 1")
+    # A negative power weighs the silent bins infinitely: the loss turns NaN.
+    if not 0 <= args.weight_power < float("inf"):
+        ap.error("--weight-power takes a finite power from 0 up")
     return args
 
 
