@@ -175,6 +175,32 @@ class EndToEndTest(unittest.TestCase):
             self.assertNotIn("| song-c |", report)
             self.assertIn("NOT met", report)
             self.assertIn("evaluate.py --models", report)
+            self.assertNotIn("--skip", report)
+
+    def test_skip_scores_the_songs_after_the_first(self):
+        # Validation songs follow the reported ones: --skip must take exactly
+        # the songs after them, and say so in the reproduce line.
+        with tempfile.TemporaryDirectory() as tmp:
+            split = os.path.join(tmp, "test")
+            for k in range(4):
+                write_constant_mask_model(os.path.join(tmp, "dnn-model-source%d.model" % k), 1.0)
+            write_split(split, ["song-a", "song-b", "song-c", "song-d"], 1.0)
+            out = os.path.join(tmp, "quality.md")
+            scores = os.path.join(tmp, "scores.json")
+            for skip, songs, tracks in ((1, 2, ["song-b", "song-c"]), (3, 5, ["song-d"])):
+                self.assertEqual(0, evaluate.main(
+                    ["--models", tmp, "--songs", str(songs), "--skip", str(skip),
+                     "--no-oracle", "--dataset", split, "--render", RENDER, "--out", out,
+                     "--json", scores]))
+                import json
+                with open(scores) as f:
+                    self.assertEqual(tracks, json.load(f)["tracks"])
+                with open(out) as f:
+                    self.assertIn("--skip %d" % skip, f.read())
+            for skip in ("4", "-1"):
+                with self.assertRaises(SystemExit):
+                    evaluate.main(["--models", tmp, "--skip", skip, "--dataset", split,
+                                   "--render", RENDER, "--out", out])
 
     def test_a_failing_render_fails_the_evaluation(self):
         with tempfile.TemporaryDirectory() as tmp:

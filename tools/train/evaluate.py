@@ -12,8 +12,12 @@ window (both channels together); a window whose reference or estimate is all
 zero is skipped. The median over a song's windows gives its score, the median
 over the songs the stem's.
 
-    evaluate.py [--models plugin/resources] [--songs 40] [--jobs 8]
+    evaluate.py [--models plugin/resources] [--songs 40] [--skip 0] [--jobs 8]
                 [--out docs/separation-quality.md]
+
+--skip leaves out the split's first songs: make models chooses among its
+checkpoints on validation songs numbered after the reported ones, so the
+choice never sees the songs of the report.
 
 Dataset layout (tools/train/make_dataset.py): <split>/Tracks.txt,
 <split>/Mixtures/<track>/mixture.wav, <split>/Sources/<track>/<stem>.wav.
@@ -318,8 +322,9 @@ def write_report(path, table, per_song, tracks, args, seconds):
     out.append("")
     out.append("    make build")
     out.append("    make models   # dataset, export, training and this evaluation from nothing")
-    out.append("    tools/train/evaluate.py --models %s --songs %d --jobs %d --out %s"
-               % (relative(args.models), len(tracks), args.jobs, relative(args.out)))
+    skip = " --skip %d" % args.skip if args.skip else ""
+    out.append("    tools/train/evaluate.py --models %s --songs %d%s --jobs %d --out %s"
+               % (relative(args.models), len(tracks), skip, args.jobs, relative(args.out)))
     out.append("")
     out.append("This evaluation took %.0f s with %d parallel renders." % (seconds, args.jobs))
     out.append("")
@@ -344,6 +349,8 @@ def main(argv=None):
     ap.add_argument("--models", default=os.path.join("plugin", "resources"),
                     help="folder of dnn-model-source0..3.model")
     ap.add_argument("--songs", type=int, default=40, help="first N songs of the split")
+    ap.add_argument("--skip", type=int, default=0,
+                    help="songs of the split left out before those N")
     ap.add_argument("--jobs", type=int, default=os.cpu_count() or 1, help="parallel renders")
     ap.add_argument("--out", default=os.path.join("docs", "separation-quality.md"),
                     help="the report (markdown)")
@@ -359,19 +366,22 @@ def main(argv=None):
 
     if args.songs <= 0:
         ap.error("--songs must be positive")
+    if args.skip < 0:
+        ap.error("--skip must not be negative")
     if not os.access(args.render, os.X_OK):
         ap.error("no render program at %s (build it: make build)" % args.render)
     for k in range(len(STEMS)):
         if not os.path.exists(os.path.join(args.models, "dnn-model-source%d.model" % k)):
             ap.error("%s holds no dnn-model-source%d.model" % (args.models, k))
     try:
-        tracks = read_tracks(args.dataset)[:args.songs]
+        tracks = read_tracks(args.dataset)[args.skip:args.skip + args.songs]
     except OSError as e:
         ap.error("cannot read the track list of %s: %s" % (args.dataset, e))
     if not tracks:
-        ap.error("%s lists no tracks" % args.dataset)
+        ap.error("%s lists no tracks after the first %d" % (args.dataset, args.skip))
     if len(tracks) < args.songs:
-        print("evaluate: only %d songs in %s" % (len(tracks), args.dataset), file=sys.stderr)
+        print("evaluate: only %d songs in %s after the first %d"
+              % (len(tracks), args.dataset, args.skip), file=sys.stderr)
 
     start = time.time()
     try:

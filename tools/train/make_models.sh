@@ -7,7 +7,8 @@
 #                  parallel shards, concatenated in track order)
 #   3. training    tools/train/train.py, checkpoints during the run
 #   4. selection   the checkpoint with the best average SDR on the first
-#                  SELECT_SONGS held-out songs (networks trained together stay
+#                  SELECT_SONGS held-out songs, or on the VALIDATION_SONGS
+#                  after the reported ones (networks trained together stay
 #                  together); SELECT=stem takes each stem's best instead
 #   5. evaluation  tools/train/evaluate.py on every held-out song, written to
 #                  docs/separation-quality.md
@@ -31,7 +32,11 @@
 # this power; CHECKPOINTS [2] per epoch; SELECT [average]; SELECT_SONGS [20];
 # TRAIN_SONGS [2000]; TRAIN_SECONDS ["10 20"] the training songs' duration
 # range (more, shorter songs: more varied data for the same training time);
-# TEST_SONGS [40].
+# TEST_SONGS [40] the reported held-out songs; VALIDATION_SONGS [0] held-out
+# songs numbered after them, made with them, that choose the checkpoint in
+# place of the first SELECT_SONGS (the report's songs then take no part in
+# the choice; a song depends only on its number, so the reported ones stay
+# the same).
 # KEEP_DATASET=1 keeps the songs already synthesised and makes only the
 # missing ones. FROM=export|training|selection|evaluation starts at that step,
 # on what the earlier steps left in DATA.
@@ -66,6 +71,7 @@ TRAIN_SONGS=${TRAIN_SONGS:-2000}
 TRAIN_SECONDS=${TRAIN_SECONDS:-10 20}
 FROM=${FROM:-dataset}
 TEST_SONGS=${TEST_SONGS:-40}
+VALIDATION_SONGS=${VALIDATION_SONGS:-0}
 
 # The cores other work leaves free, taken before our own steps load the
 # machine: read after the parallel export, the load average would still count
@@ -104,7 +110,8 @@ make_dataset() {
     fi
     # shellcheck disable=SC2086 # TRAIN_SECONDS is two words
     "$PY" tools/train/make_dataset.py "$DATA/dataset" --train "$TRAIN_SONGS" \
-        --train-seconds $TRAIN_SECONDS --test "$TEST_SONGS" --jobs "$JOBS" "${keep[@]}"
+        --train-seconds $TRAIN_SECONDS --test "$(( TEST_SONGS + VALIDATION_SONGS ))" \
+        --jobs "$JOBS" "${keep[@]}"
 }
 
 # Shards of a split: folders with a slice of its track list and links to its
@@ -175,11 +182,15 @@ train() {
 # Every checkpoint and the final networks scored without the oracle; the
 # best folder's files (per stem with SELECT=stem) go to MODELS.
 select_models() {
-    local scores="$DATA/run/scores" dir
+    local scores="$DATA/run/scores" dir songs=(--songs "$SELECT_SONGS")
+    if [ "$VALIDATION_SONGS" -gt 0 ]; then
+        songs=(--skip "$TEST_SONGS" --songs "$VALIDATION_SONGS")
+    fi
+    rm -rf "$scores"
     mkdir -p "$scores"
     for dir in "$DATA"/run/checkpoints/step-* "$DATA/run"; do
         [ -f "$dir/dnn-model-source0.model" ] || continue
-        "$PY" tools/train/evaluate.py --models "$dir" --songs "$SELECT_SONGS" --jobs "$JOBS" \
+        "$PY" tools/train/evaluate.py --models "$dir" "${songs[@]}" --jobs "$JOBS" \
             --dataset "$DATA/dataset/test" --render "$RENDER" --no-oracle \
             --out "$scores/$(basename "$dir").md" --json "$scores/$(basename "$dir").json"
     done
@@ -229,6 +240,10 @@ main() {
         average | stem) ;;
         *) echo "make_models: SELECT=$SELECT is not average or stem" >&2
            exit 2 ;;
+    esac
+    case $VALIDATION_SONGS in
+        '' | *[!0-9]*) echo "make_models: VALIDATION_SONGS=$VALIDATION_SONGS is not a count" >&2
+                       exit 2 ;;
     esac
     STARTED=$(date +%s.%N)
     started=0
