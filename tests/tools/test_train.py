@@ -179,6 +179,34 @@ class TrainTest(unittest.TestCase):
                     lr = opt.param_groups[0]["lr"]
                     self.assertTrue(0 < lr <= 1e-3 * (1 + 1e-9), lr)
 
+    def test_binary_masks_are_held_compactly_and_train_the_same(self):
+        # 0/1 masks held as uint8 must give exactly the float batches; a mask
+        # with any other value (here one 0.5, a NaN in another) must stay float.
+        data = os.path.join(self.dir, "data")
+        write_dat_set(data, 3000)
+        floats = [np.fromfile(os.path.join(data, f"mask{k}.dat"), dtype=np.float32)
+                  .reshape(-1, train.BINS) for k in range(4)]
+        mix, masks = train.open_records(data)
+        self.assertEqual([m.dtype for m in masks], [np.uint8] * 4)
+        mapped = [np.memmap(os.path.join(data, f"mask{k}.dat"), dtype=np.float32, mode="r")
+                  .reshape(-1, train.BINS) for k in range(4)]
+        compact = list(train.batches(mix, masks, 256, np.random.default_rng(5), chunk=512))
+        plain = list(train.batches(mix, mapped, 256, np.random.default_rng(5), chunk=512))
+        self.assertEqual(len(compact), len(plain))
+        for (xa, ya), (xb, yb) in zip(compact, plain):
+            np.testing.assert_array_equal(xa, xb)
+            for a, b in zip(ya, yb):
+                self.assertEqual(a.dtype, np.float32)
+                np.testing.assert_array_equal(a, b)
+
+        floats[1][2999, 7] = 0.5
+        floats[2][0, 0] = np.nan
+        for k in (1, 2):
+            floats[k].tofile(os.path.join(data, f"mask{k}.dat"))
+        _, masks = train.open_records(data)
+        self.assertEqual([m.dtype for m in masks], [np.uint8, np.float32, np.float32, np.uint8])
+        self.assertEqual(masks[1][2999, 7], 0.5)
+
     def test_refuses_files_that_do_not_fit(self):
         good = os.path.join(self.dir, "good")
         write_dat_set(good, 50)
