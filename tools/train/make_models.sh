@@ -2,7 +2,8 @@
 # Reproduces the four shipped mask models from nothing and says how long each
 # step took:
 #   1. dataset     tools/train/make_dataset.py (2000 train songs of 10 to
-#                  20 s + 40 test songs of 20 to 40 s)
+#                  20 s + 80 test songs of 20 to 40 s: 40 reported, 40 for
+#                  validation)
 #   2. export      stemvolta-export over both splits (the train split in
 #                  parallel shards, concatenated in track order)
 #   3. training    tools/train/train.py, checkpoints during the run
@@ -15,7 +16,7 @@
 #
 #   tools/train/make_models.sh BUILD_DIR
 #
-# With the defaults DATA needs about 50 GB (26 GB of songs, 21 GB of training
+# With the defaults DATA needs about 50 GB (26 GB of songs, 22 GB of training
 # data) and the road takes about an hour and a half on 8 cores.
 #
 # BUILD_DIR holds the built tools (stemvolta-export, nn-predict,
@@ -28,11 +29,13 @@
 # shared machine); HIDDEN [384]
 # hidden layer widths; COMPRESSION [log-trained]; JOINT [1] train the four
 # together; AVERAGE [0.999] weight averaging; EPOCHS [3]; BATCH [1024];
-# LR [0.0015]; WEIGHT_POWER [1] each bin's loss weighs the mix magnitude to
-# this power; CHECKPOINTS [2] per epoch; SELECT [average]; SELECT_SONGS [20];
+# LR [0.0015]; WEIGHT_POWER [0.5] each bin's loss weighs the mix magnitude to
+# this power (the square root scored higher than the magnitude itself on the
+# reported and the validation songs alike); CHECKPOINTS [2] per epoch; SELECT
+# [average]; SELECT_SONGS [20] (used when VALIDATION_SONGS is 0);
 # TRAIN_SONGS [2000]; TRAIN_SECONDS ["10 20"] the training songs' duration
 # range (more, shorter songs: more varied data for the same training time);
-# TEST_SONGS [40] the reported held-out songs; VALIDATION_SONGS [0] held-out
+# TEST_SONGS [40] the reported held-out songs; VALIDATION_SONGS [40] held-out
 # songs numbered after them, made with them, that choose the checkpoint in
 # place of the first SELECT_SONGS (the report's songs then take no part in
 # the choice; a song depends only on its number, so the reported ones stay
@@ -63,7 +66,7 @@ AVERAGE=${AVERAGE:-0.999}
 EPOCHS=${EPOCHS:-3}
 BATCH=${BATCH:-1024}
 LR=${LR:-0.0015}
-WEIGHT_POWER=${WEIGHT_POWER:-1}
+WEIGHT_POWER=${WEIGHT_POWER:-0.5}
 CHECKPOINTS=${CHECKPOINTS:-2}
 SELECT=${SELECT:-average}
 SELECT_SONGS=${SELECT_SONGS:-20}
@@ -71,7 +74,7 @@ TRAIN_SONGS=${TRAIN_SONGS:-2000}
 TRAIN_SECONDS=${TRAIN_SECONDS:-10 20}
 FROM=${FROM:-dataset}
 TEST_SONGS=${TEST_SONGS:-40}
-VALIDATION_SONGS=${VALIDATION_SONGS:-0}
+VALIDATION_SONGS=${VALIDATION_SONGS:-40}
 
 # The cores other work leaves free, taken before our own steps load the
 # machine: read after the parallel export, the load average would still count
@@ -183,8 +186,10 @@ train() {
 # best folder's files (per stem with SELECT=stem) go to MODELS.
 select_models() {
     local scores="$DATA/run/scores" dir songs=(--songs "$SELECT_SONGS")
+    local on="held-out songs 0 to $(( SELECT_SONGS - 1 ))"
     if [ "$VALIDATION_SONGS" -gt 0 ]; then
         songs=(--skip "$TEST_SONGS" --songs "$VALIDATION_SONGS")
+        on="held-out songs $TEST_SONGS to $(( TEST_SONGS + VALIDATION_SONGS - 1 ))"
     fi
     rm -rf "$scores"
     mkdir -p "$scores"
@@ -194,9 +199,9 @@ select_models() {
             --dataset "$DATA/dataset/test" --render "$RENDER" --no-oracle \
             --out "$scores/$(basename "$dir").md" --json "$scores/$(basename "$dir").json"
     done
-    "$PY" - "$DATA/run" "$MODELS" "$SELECT" <<'EOF'
+    "$PY" - "$DATA/run" "$MODELS" "$SELECT" "$on" <<'EOF'
 import glob, json, os, shutil, sys
-run, models, select = sys.argv[1], sys.argv[2], sys.argv[3]
+run, models, select, on = sys.argv[1:5]
 stems = ["vocals", "bass", "drums", "other"]
 best = [None] * 4
 for path in sorted(glob.glob(os.path.join(run, "scores", "*.json"))):
@@ -215,7 +220,7 @@ for k, stem in enumerate(stems):
         sys.exit("make_models: no score for %s" % stem)
     shutil.copyfile(os.path.join(best[k][1], "dnn-model-source%d.model" % k),
                     os.path.join(models, "dnn-model-source%d.model" % k))
-    chosen[stem] = {"folder": best[k][1], "sdr": best[k][0], "by": select}
+    chosen[stem] = {"folder": best[k][1], "sdr": best[k][0], "by": select, "on": on}
     print("%-7s %6.2f dB (%s)  from %s" % (stem, best[k][0], select, best[k][1]))
 with open(os.path.join(run, "train-summary.json")) as f:
     summary = json.load(f)

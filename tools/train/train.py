@@ -14,9 +14,10 @@ raw magnitudes, so the compression lives in the network, built from layers
 the engine has: a softsign or tanh, or ("log") a logarithm read from a table
 by the engine's embedding layer (softsign, a scale to the table's rows, the
 lookup, a flatten). The loss is binary cross-entropy against the ideal mask,
-each bin weighted by the mix magnitude of the newest frame; with --joint it is
-taken on the four masks divided by their sum, as the plug-in's soft mode
-applies them, and the four networks learn together. --average exports a
+each bin weighted by the mix magnitude of the newest frame raised to
+--weight-power (1 by default; make models uses the square root); with
+--joint it is taken on the four masks divided by their sum, as the plug-in's
+soft mode applies them, and the four networks learn together. --average exports a
 moving average of the weights.
 
     train.py DATDIR [--out plugin/resources] [--epochs 1] [--hidden 512] ...
