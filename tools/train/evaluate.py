@@ -377,11 +377,12 @@ def main(argv=None):
         tracks = read_tracks(args.dataset)[args.skip:args.skip + args.songs]
     except OSError as e:
         ap.error("cannot read the track list of %s: %s" % (args.dataset, e))
+    after = " after the first %d" % args.skip if args.skip else ""
     if not tracks:
-        ap.error("%s lists no tracks after the first %d" % (args.dataset, args.skip))
+        ap.error("%s lists no tracks%s" % (args.dataset, after))
     if len(tracks) < args.songs:
-        print("evaluate: only %d songs in %s after the first %d"
-              % (len(tracks), args.dataset, args.skip), file=sys.stderr)
+        print("evaluate: only %d songs in %s%s" % (len(tracks), args.dataset, after),
+              file=sys.stderr)
 
     start = time.time()
     try:

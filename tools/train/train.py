@@ -17,8 +17,8 @@ lookup, a flatten). The loss is binary cross-entropy against the ideal mask,
 each bin weighted by the mix magnitude of the newest frame raised to
 --weight-power (1 by default; make models uses the square root); with
 --joint it is taken on the four masks divided by their sum, as the plug-in's
-soft mode applies them, and the four networks learn together. --average exports a
-moving average of the weights.
+soft mode applies them, and the four networks learn together. --average
+exports a moving average of the weights.
 
     train.py DATDIR [--out plugin/resources] [--epochs 1] [--hidden 512] ...
 
