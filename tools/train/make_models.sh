@@ -1,7 +1,7 @@
 #!/bin/bash
 # Reproduces the four shipped mask models from nothing and says how long each
 # step took:
-#   1. dataset     tools/train/make_dataset.py (2000 train songs of 10 to
+#   1. dataset     tools/train/make_dataset.py (3000 train songs of 10 to
 #                  20 s + 80 test songs of 20 to 40 s: 40 reported, 40 for
 #                  validation)
 #   2. export      stemvolta-export over both splits (the train split in
@@ -16,8 +16,10 @@
 #
 #   tools/train/make_models.sh BUILD_DIR
 #
-# With the defaults DATA needs about 50 GB (26 GB of songs, 22 GB of training
-# data) and the road takes about an hour and a half on 8 cores.
+# With the defaults DATA needs about 72 GB (40 GB of songs, 32 GB of training
+# data; the training songs may go once the export is done), training holds
+# about 19 GB of mix and masks in memory, and the road takes about an hour and
+# a half on 8 cores.
 #
 # BUILD_DIR holds the built tools (stemvolta-export, nn-predict,
 # stemvolta-render). Settings from the environment (defaults in brackets):
@@ -33,7 +35,7 @@
 # this power (the square root scored higher than the magnitude itself on the
 # reported and the validation songs alike); CHECKPOINTS [2] per epoch; SELECT
 # [average]; SELECT_SONGS [20] (used when VALIDATION_SONGS is 0);
-# TRAIN_SONGS [2000]; TRAIN_SECONDS ["10 20"] the training songs' duration
+# TRAIN_SONGS [3000]; TRAIN_SECONDS ["10 20"] the training songs' duration
 # range (more, shorter songs: more varied data for the same training time);
 # TEST_SONGS [40] the reported held-out songs; VALIDATION_SONGS [40] held-out
 # songs numbered after them, made with them, that choose the checkpoint in
@@ -70,7 +72,7 @@ WEIGHT_POWER=${WEIGHT_POWER:-0.5}
 CHECKPOINTS=${CHECKPOINTS:-2}
 SELECT=${SELECT:-average}
 SELECT_SONGS=${SELECT_SONGS:-20}
-TRAIN_SONGS=${TRAIN_SONGS:-2000}
+TRAIN_SONGS=${TRAIN_SONGS:-3000}
 TRAIN_SECONDS=${TRAIN_SECONDS:-10 20}
 FROM=${FROM:-dataset}
 TEST_SONGS=${TEST_SONGS:-40}
