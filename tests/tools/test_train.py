@@ -207,6 +207,43 @@ class TrainTest(unittest.TestCase):
         self.assertEqual([m.dtype for m in masks], [np.uint8, np.float32, np.float32, np.uint8])
         self.assertEqual(masks[1][2999, 7], 0.5)
 
+    def test_half_mix_keeps_each_magnitude_and_falls_back_where_float16_cannot(self):
+        rng = np.random.default_rng(8)
+        x = (10 ** rng.uniform(-11, -0.001, size=(5000, train.INPUTS))).astype(np.float32)
+        x[rng.random(x.shape) < 0.2] = 0
+        half = train.half_or_float(x, chunk=1000)
+        self.assertIsInstance(half, train.HalfRecords)
+        self.assertEqual((half.data.dtype, half.shape, len(half)), (np.float16, x.shape, 5000))
+        # As batches, evaluation and the input scale index the mix.
+        for key in (np.array([0, 17, 4999]), (np.arange(10, 200), slice(768, None)),
+                    slice(100, 300)):
+            with self.subTest(key=str(key)[:40]):
+                got, want = half[key], x[key]
+                self.assertEqual(got.dtype, np.float32)
+                err = np.abs(got - want)
+                normal = want >= 2.0 ** -30  # float16's normal range once scaled
+                self.assertTrue(np.all(err[normal] <= want[normal] * 2.0 ** -11))
+                self.assertTrue(np.all(err[~normal] <= 2.0 ** -41))
+                self.assertTrue(np.all(got[want == 0] == 0))
+        for spoil in (1.0, np.inf, np.nan):  # 1.0 is past float16's top once scaled
+            with self.subTest(spoil=spoil):
+                y = x.copy()
+                y[4321, 5] = spoil
+                self.assertIs(train.half_or_float(y, chunk=1000), y)
+
+        # Through a run: the summary says which was held.
+        for label, gain in (("fits", 2.0 ** -10), ("too loud", 1.0)):
+            with self.subTest(label):
+                data = os.path.join(self.dir, label.replace(" ", "-"))
+                mix, _ = write_dat_set(data, 2000)
+                (mix * np.float32(gain)).tofile(os.path.join(data, "mix.dat"))
+                out = os.path.join(self.dir, "out-" + label.replace(" ", "-"))
+                code = self.train_in_process(data, "--out", out, "--half-mix", "--epochs", "0.2",
+                                             "--hidden", "16", "--threads", "2")
+                self.assertEqual(code, 0)
+                with open(os.path.join(out, "train-summary.json")) as f:
+                    self.assertEqual(json.load(f)["half_mix"], gain < 1)
+
     def test_refuses_files_that_do_not_fit(self):
         good = os.path.join(self.dir, "good")
         write_dat_set(good, 50)

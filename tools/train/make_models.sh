@@ -33,7 +33,9 @@
 # together; AVERAGE [0.999] weight averaging; EPOCHS [3]; BATCH [1024];
 # LR [0.0015]; WEIGHT_POWER [0.5] each bin's loss weighs the mix magnitude to
 # this power (the square root scored higher than the magnitude itself on the
-# reported and the validation songs alike); CHECKPOINTS [2] per epoch; SELECT
+# reported and the validation songs alike); HALF_MIX [0] 1 holds the training
+# mix in memory as float16 (half its memory, room for more training songs;
+# each magnitude within a relative 2^-11); CHECKPOINTS [2] per epoch; SELECT
 # [average]; SELECT_SONGS [20] (used when VALIDATION_SONGS is 0);
 # TRAIN_SONGS [3000]; TRAIN_SECONDS ["10 20"] the training songs' duration
 # range (more, shorter songs: more varied data for the same training time);
@@ -69,6 +71,7 @@ EPOCHS=${EPOCHS:-3}
 BATCH=${BATCH:-1024}
 LR=${LR:-0.0015}
 WEIGHT_POWER=${WEIGHT_POWER:-0.5}
+HALF_MIX=${HALF_MIX:-0}
 CHECKPOINTS=${CHECKPOINTS:-2}
 SELECT=${SELECT:-average}
 SELECT_SONGS=${SELECT_SONGS:-20}
@@ -174,13 +177,14 @@ train() {
         THREADS=$FREE_CORES
         echo "torch threads: $THREADS"
     fi
-    local joint=()
-    [ "$JOINT" = 1 ] && joint=(--joint)
+    local flags=()
+    [ "$JOINT" = 1 ] && flags+=(--joint)
+    [ "$HALF_MIX" = 1 ] && flags+=(--half-mix)
     rm -rf "$DATA/run"
     "$PY" tools/train/train.py "$DATA/export/train" --val "$DATA/export/test" \
         --out "$DATA/run" --hidden "$HIDDEN" --epochs "$EPOCHS" --batch "$BATCH" --lr "$LR" \
         --weight-power "$WEIGHT_POWER" \
-        --compression "$COMPRESSION" --average "$AVERAGE" "${joint[@]}" \
+        --compression "$COMPRESSION" --average "$AVERAGE" "${flags[@]}" \
         --checkpoints "$CHECKPOINTS" --threads "$THREADS" --predict "$PREDICT"
 }
 

@@ -95,16 +95,55 @@ def open_records(folder):
     return mix, [binary_or_float(m) for m in masks]
 
 
+def held_as(records, dtype, fits, convert=lambda part: part, chunk=65536):
+    """The records converted into an in-memory array of dtype, read in chunks
+    of records; None as soon as a chunk does not pass fits(chunk)."""
+    out = np.empty(records.shape, dtype=dtype)
+    for b in range(0, len(records), chunk):
+        part = np.asarray(records[b:b + chunk])
+        if not fits(part):
+            return None
+        out[b:b + chunk] = convert(part)
+    return out
+
+
 def binary_or_float(mask, chunk=65536):
     """The mask as a uint8 array if every value is exactly 0 or 1, read in
     chunks; otherwise the float32 map itself, untouched."""
-    out = np.empty(mask.shape, dtype=np.uint8)
-    for b in range(0, len(mask), chunk):
-        part = np.asarray(mask[b:b + chunk])
-        if not np.all((part == 0) | (part == 1)):
-            return mask
-        out[b:b + chunk] = part
-    return out
+    held = held_as(mask, np.uint8, lambda part: np.all((part == 0) | (part == 1)), chunk=chunk)
+    return mask if held is None else held
+
+
+# The mix held as float16 is scaled by this power of two (exact both ways):
+# its mel magnitudes are small (a third lie below float16's smallest normal
+# number as they stand), scaled they keep float16's full relative precision.
+HALF_SCALE = 2.0 ** 16
+
+
+class HalfRecords:
+    """Float32 records held as float16 times HALF_SCALE: half the memory of
+    the float file, each value within a relative 2^-11 of its own (values
+    below 2^-30 lose more). Indexed like the map it replaces; gives float32."""
+
+    def __init__(self, data):
+        self.data = data
+        self.shape = data.shape
+
+    def __len__(self):
+        return len(self.data)
+
+    def __getitem__(self, key):
+        return self.data[key].astype(np.float32) * np.float32(1.0 / HALF_SCALE)
+
+
+def half_or_float(records, chunk=65536):
+    """The records as HalfRecords, read in chunks; the float32 map itself,
+    untouched, when a value would not fit float16 once scaled (or is not
+    finite)."""
+    top = np.finfo(np.float16).max / HALF_SCALE
+    held = held_as(records, np.float16, lambda part: np.all(np.abs(part) <= top),
+                   lambda part: part * np.float32(HALF_SCALE), chunk)
+    return records if held is None else HalfRecords(held)
 
 
 def input_scale(mix, rng, sample=200000):
@@ -351,6 +390,9 @@ def parse_args(argv):
     ap.add_argument("--lr", type=float, default=1e-3)
     ap.add_argument("--weight-power", type=float, default=1.0,
                     help="loss weight per bin = newest mix magnitude ^ power (0: unweighted)")
+    ap.add_argument("--half-mix", action="store_true",
+                    help="hold the training mix in memory as (scaled) float16: half the "
+                         "memory, each magnitude within a relative 2^-11")
     ap.add_argument("--average", type=float, default=0.0,
                     help="export a moving average of the weights with this decay per step "
                          "(0: the weights themselves)")
@@ -397,6 +439,10 @@ def main(argv=None):
 
     started = time.time()
     level = input_scale(mix, rng)
+    if args.half_mix:
+        mix = half_or_float(mix)
+        if not isinstance(mix, HalfRecords):
+            print("train: mix.dat does not fit float16; held as float32", file=sys.stderr)
     models = [(k, build_model(level, args.hidden, args.compression)) for k in args.stems]
     averages = [Average(m, args.average) for _, m in models]
     opts = [torch.optim.Adam(m.parameters(), lr=args.lr) for _, m in models]
@@ -442,6 +488,7 @@ def main(argv=None):
         "compression": args.compression, "epochs": args.epochs, "batch": args.batch,
         "lr": args.lr, "weight_power": args.weight_power, "joint": args.joint,
         "average": args.average, "seed": args.seed,
+        "half_mix": isinstance(mix, HalfRecords),
         "threads": args.threads, "steps": step, "seconds": time.time() - started,
         "train_loss": running.tolist(), "checkpoints": history, "models": paths,
     }
