@@ -17,9 +17,9 @@
 #   tools/train/make_models.sh BUILD_DIR
 #
 # With the defaults DATA needs about 72 GB (40 GB of songs, 32 GB of training
-# data; the training songs may go once the export is done), training holds
-# about 19 GB of mix and masks in memory, and the road takes about an hour and
-# a half on 8 cores.
+# data; only the export and FROM=export read the training songs), training
+# holds about 19 GB of mix and masks in memory, and the road takes about an
+# hour and a half on 8 cores.
 #
 # BUILD_DIR holds the built tools (stemvolta-export, nn-predict,
 # stemvolta-render). Settings from the environment (defaults in brackets):
